@@ -1,0 +1,18 @@
+#pragma once
+
+// The kernel's termios2 carries any baud rate; it clashes with glibc's <termios.h>, so
+// nothing that includes this header may include that one.
+#include <asm/termbits.h>
+
+#include "platform/win32_types.h"
+
+namespace platform {
+
+// The termios of a DCB: raw 8-bit input and output, CMSPAR for mark and space, CSTOPB
+// for 1.5 stop bits at 5 data bits (what a UART does with it), CRTSCTS for either RTS/CTS
+// handshake since Linux couples both directions, IXON for XON/XOFF output (input flow is
+// the device's, which sends XOFF itself), VMIN 1 so that a read of 0 bytes only ever
+// means hang-up.
+termios2 TermiosForDcb(const DCB& dcb, const termios2& current);
+
+}  // namespace platform

@@ -1,0 +1,357 @@
+// One behaviour suite for the comm services, run on the virtual line and on a real
+// pseudo-terminal pair.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "far_end.h"
+
+namespace platform::testing {
+namespace {
+
+class CommBehaviour : public ::testing::TestWithParam<LineKind> {
+ protected:
+  void SetUp() override {
+    far_ = MakeFarEnd(GetParam());
+    port_ = OpenPort(far_->PortName());
+    ASSERT_NE(port_, INVALID_HANDLE_VALUE) << GetLastError();
+    SetTimeouts({MAXDWORD, 0, 0, 0, 0});
+    DCB dcb = Dcb();
+    ASSERT_TRUE(SetCommState(port_, &dcb));
+  }
+  void TearDown() override {
+    if (port_ != INVALID_HANDLE_VALUE) CloseHandle(port_);
+  }
+
+  static DCB Dcb() {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    dcb.BaudRate = 115200;
+    dcb.fBinary = 1;
+    dcb.ByteSize = 8;
+    dcb.XonChar = 17;
+    dcb.XoffChar = 19;
+    return dcb;
+  }
+  void SetTimeouts(COMMTIMEOUTS t) { ASSERT_TRUE(SetCommTimeouts(port_, &t)); }
+
+  DWORD InQueue() {
+    COMSTAT stat{};
+    DWORD errors = 0;
+    EXPECT_TRUE(ClearCommError(port_, &errors, &stat));
+    return stat.cbInQue;
+  }
+
+  // Waits for one serial event batch, failing the test on a timeout.
+  DWORD NextEvents(DWORD mask) {
+    EXPECT_TRUE(SetCommMask(port_, mask));
+    return WaitEvents();
+  }
+  DWORD WaitEvents() {
+    Overlapped op;
+    DWORD events = 0;
+    if (!WaitCommEvent(port_, &events, &op.ov)) {
+      EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
+    }
+    EXPECT_TRUE(op.WaitDone());
+    DWORD unused = 0;
+    EXPECT_TRUE(GetOverlappedResult(port_, &op.ov, &unused, FALSE));
+    return events;
+  }
+
+  void WaitForQueued(DWORD count) {
+    ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR));
+    while (InQueue() < count) WaitEvents();
+  }
+
+  std::string Read(DWORD count, DWORD* result = nullptr) {
+    Overlapped op;
+    std::string text(count, '\0');
+    DWORD n = 0;
+    if (!ReadFile(port_, text.data(), count, &n, &op.ov)) {
+      EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
+    }
+    EXPECT_TRUE(op.WaitDone());
+    const BOOL ok = GetOverlappedResult(port_, &op.ov, &n, FALSE);
+    if (result) *result = ok ? 0 : GetLastError();
+    text.resize(n);
+    return text;
+  }
+
+  DWORD Write(const std::string& bytes) {
+    Overlapped op;
+    DWORD n = 0;
+    if (!WriteFile(port_, bytes.data(), static_cast<DWORD>(bytes.size()), &n, &op.ov)) {
+      EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
+    }
+    EXPECT_TRUE(op.WaitDone());
+    EXPECT_TRUE(GetOverlappedResult(port_, &op.ov, &n, FALSE));
+    return n;
+  }
+
+  std::unique_ptr<FarEnd> far_;
+  HANDLE port_ = INVALID_HANDLE_VALUE;
+};
+
+TEST_P(CommBehaviour, WrittenBytesArriveAndReceivedBytesAreRead) {
+  EXPECT_EQ(Write("\x02" "01WHO\r\n"), 8u);
+  EXPECT_EQ(far_->Receive(8), "\x02" "01WHO\r\n");
+
+  far_->Send("answer");
+  WaitForQueued(6);
+  EXPECT_EQ(Read(3), "ans");
+  EXPECT_EQ(Read(10), "wer");
+}
+
+TEST_P(CommBehaviour, DefaultReadReturnsAtOnceWithWhatIsQueued) {
+  DWORD n = 99;
+  Overlapped op;
+  char buf[8];
+  EXPECT_TRUE(ReadFile(port_, buf, sizeof buf, &n, &op.ov));
+  EXPECT_EQ(n, 0u);
+  EXPECT_TRUE(op.IsDone());
+}
+
+TEST_P(CommBehaviour, ReceivedCharacterEventsComeOncePerArrival) {
+  ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR | EV_TXEMPTY));
+  far_->Send("a");
+  EXPECT_EQ(WaitEvents(), DWORD{EV_RXCHAR});
+  // The byte stays queued: a new wait stays pending until something new happens.
+  Overlapped op;
+  DWORD events = 0;
+  EXPECT_FALSE(WaitCommEvent(port_, &events, &op.ov));
+  EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
+  EXPECT_FALSE(op.WaitDone(50ms));
+  far_->Send("b");
+  ASSERT_TRUE(op.WaitDone());
+  EXPECT_EQ(events, DWORD{EV_RXCHAR});
+  EXPECT_EQ(InQueue(), 2u);
+}
+
+TEST_P(CommBehaviour, EventsBeforeTheWaitAreKeptInTheHistory) {
+  ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR));
+  far_->Send("xyz");
+  WaitForQueued(3);
+  ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR | EV_TXEMPTY));
+  Write("q");
+  EXPECT_EQ(WaitEvents(), DWORD{EV_TXEMPTY});
+}
+
+TEST_P(CommBehaviour, NewMaskCompletesAPendingWaitWithNoEvents) {
+  ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR));
+  Overlapped op;
+  DWORD events = 123;
+  EXPECT_FALSE(WaitCommEvent(port_, &events, &op.ov));
+  DWORD n = 0;
+  EXPECT_FALSE(GetOverlappedResult(port_, &op.ov, &n, FALSE));
+  EXPECT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
+  ASSERT_TRUE(SetCommMask(port_, 0));
+  ASSERT_TRUE(op.WaitDone());
+  EXPECT_TRUE(GetOverlappedResult(port_, &op.ov, &n, FALSE));
+  EXPECT_EQ(events, 0u);
+}
+
+TEST_P(CommBehaviour, TotalTimeoutCompletesWithAShortCountAsSuccess) {
+  SetTimeouts({0, 0, 30, 0, 0});
+  far_->Send("abc");
+  DWORD result = 1;
+  EXPECT_EQ(Read(10, &result), "abc");
+  EXPECT_EQ(result, 0u);
+}
+
+TEST_P(CommBehaviour, IntervalTimeoutEndsAReadAfterAPause) {
+  SetTimeouts({20, 0, 0, 0, 0});
+  Overlapped op;
+  char buf[100];
+  DWORD n = 0;
+  EXPECT_FALSE(ReadFile(port_, buf, sizeof buf, &n, &op.ov));
+  EXPECT_FALSE(op.WaitDone(40ms));  // no byte yet: the interval has not started
+  far_->Send("12345");
+  ASSERT_TRUE(op.WaitDone());
+  EXPECT_TRUE(GetOverlappedResult(port_, &op.ov, &n, FALSE));
+  EXPECT_EQ(std::string(buf, n), "12345");
+}
+
+TEST_P(CommBehaviour, FirstByteModeReturnsOneByteWhenItComes) {
+  SetTimeouts({MAXDWORD, MAXDWORD, 5000, 0, 0});
+  Overlapped op;
+  char buf[10];
+  DWORD n = 0;
+  EXPECT_FALSE(ReadFile(port_, buf, sizeof buf, &n, &op.ov));
+  far_->Send("hi");
+  ASSERT_TRUE(op.WaitDone());
+  EXPECT_TRUE(GetOverlappedResult(port_, &op.ov, &n, FALSE));
+  EXPECT_EQ(std::string(buf, n), "h");
+  // With bytes queued it returns them at once.
+  WaitForQueued(1);
+  EXPECT_EQ(Read(10), "i");
+}
+
+TEST_P(CommBehaviour, FirstByteModeTimesOutWithNothing) {
+  SetTimeouts({MAXDWORD, MAXDWORD, 20, 0, 0});
+  DWORD result = 1;
+  EXPECT_EQ(Read(4, &result), "");
+  EXPECT_EQ(result, 0u);
+}
+
+TEST_P(CommBehaviour, PurgeAbortEndsPendingReadsAndClearDiscards) {
+  SetTimeouts({0, 0, 0, 0, 0});
+  Overlapped op;
+  char buf[4];
+  DWORD n = 0;
+  EXPECT_FALSE(ReadFile(port_, buf, sizeof buf, &n, &op.ov));
+  EXPECT_FALSE(op.IsDone());
+  ASSERT_TRUE(PurgeComm(port_, PURGE_RXABORT));
+  ASSERT_TRUE(op.WaitDone());
+  EXPECT_FALSE(GetOverlappedResult(port_, &op.ov, &n, FALSE));
+  EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
+
+  SetTimeouts({MAXDWORD, 0, 0, 0, 0});
+  far_->Send("stale");
+  WaitForQueued(5);
+  ASSERT_TRUE(PurgeComm(port_, PURGE_RXCLEAR));
+  EXPECT_EQ(InQueue(), 0u);
+  EXPECT_FALSE(PurgeComm(port_, 0x10));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST_P(CommBehaviour, EightyPercentFullIsReported) {
+  ASSERT_TRUE(SetupComm(port_, 100, 100));
+  ASSERT_TRUE(SetCommMask(port_, EV_RX80FULL | EV_RXCHAR));
+  far_->Send(std::string(79, 'x'));
+  WaitForQueued(79);
+  ASSERT_TRUE(SetCommMask(port_, EV_RX80FULL | EV_RXCHAR));
+  far_->Send("y");
+  EXPECT_EQ(WaitEvents() & EV_RX80FULL, DWORD{EV_RX80FULL});
+}
+
+TEST_P(CommBehaviour, AFullQueueHoldsTheSenderInsteadOfDropping) {
+  ASSERT_TRUE(SetupComm(port_, 64, 64));
+  std::string sent;
+  for (int i = 0; i < 3000; ++i) sent.push_back(static_cast<char>('a' + i % 26));
+  far_->Send(sent);
+  std::string got;
+  SetTimeouts({MAXDWORD, MAXDWORD, 2000, 0, 0});
+  while (got.size() < sent.size()) {
+    const std::string part = Read(1000);
+    if (part.empty()) break;
+    EXPECT_LE(part.size(), 64u);
+    got += part;
+  }
+  EXPECT_EQ(got, sent);
+}
+
+TEST_P(CommBehaviour, XoffIsSentNearlyFullAndXonWhenDrained) {
+  ASSERT_TRUE(SetupComm(port_, 100, 100));
+  DCB dcb = Dcb();
+  dcb.fInX = 1;
+  dcb.XoffLim = 30;
+  dcb.XonLim = 10;
+  ASSERT_TRUE(SetCommState(port_, &dcb));
+  far_->Send(std::string(75, 'x'));
+  EXPECT_EQ(far_->Receive(1), "\x13");
+  WaitForQueued(75);
+  EXPECT_EQ(Read(70).size(), 70u);
+  EXPECT_EQ(far_->Receive(1), "\x11");
+  COMSTAT stat{};
+  ASSERT_TRUE(ClearCommError(port_, nullptr, &stat));
+  EXPECT_EQ(stat.fXoffSent, 0u);
+}
+
+TEST_P(CommBehaviour, WriteTimeoutEndsWithAPartialCount) {
+  far_->Stall();
+  SetTimeouts({MAXDWORD, 0, 0, 0, 100});
+  const std::string big(far_->StallAfter() + 4096, 'w');
+  const DWORD written = Write(big);
+  EXPECT_LT(written, big.size());
+}
+
+TEST_P(CommBehaviour, OutputQueueCountsWhatWaits) {
+  far_->Stall();
+  SetTimeouts({MAXDWORD, 0, 0, 0, 0});
+  const std::string big(far_->StallAfter() + 4096, 'w');
+  Overlapped op;
+  DWORD n = 0;
+  EXPECT_FALSE(WriteFile(port_, big.data(), static_cast<DWORD>(big.size()), &n, &op.ov));
+  COMSTAT stat{};
+  ASSERT_TRUE(ClearCommError(port_, nullptr, &stat));
+  EXPECT_GT(stat.cbOutQue, 0u);
+  ASSERT_TRUE(PurgeComm(port_, PURGE_TXABORT));
+  ASSERT_TRUE(op.WaitDone());
+  EXPECT_FALSE(GetOverlappedResult(port_, &op.ov, &n, FALSE));
+  EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
+}
+
+TEST_P(CommBehaviour, AVanishedDeviceEndsPendingOperationsAndLaterCalls) {
+  SetTimeouts({0, 0, 0, 0, 0});
+  ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR));
+  Overlapped wait, read;
+  DWORD events = 0, n = 0;
+  char buf[4];
+  EXPECT_FALSE(WaitCommEvent(port_, &events, &wait.ov));
+  EXPECT_FALSE(ReadFile(port_, buf, sizeof buf, &n, &read.ov));
+  far_->Vanish();
+  ASSERT_TRUE(wait.WaitDone());
+  ASSERT_TRUE(read.WaitDone());
+  EXPECT_FALSE(GetOverlappedResult(port_, &read.ov, &n, FALSE));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(GetOverlappedResult(port_, &wait.ov, &n, FALSE));
+  Overlapped again;
+  EXPECT_FALSE(WaitCommEvent(port_, &events, &again.ov));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(ClearCommError(port_, nullptr, nullptr));
+  // Clean-up still works on a gone device.
+  EXPECT_TRUE(SetCommMask(port_, 0));
+  EXPECT_TRUE(PurgeComm(port_, PURGE_TXABORT | PURGE_RXABORT));
+}
+
+TEST_P(CommBehaviour, SettingsAreCheckedAsWindowsChecksThem) {
+  struct Case {
+    BYTE size, parity, stop;
+    bool ok;
+  };
+  const Case cases[] = {{8, NOPARITY, ONESTOPBIT, true},  {5, ODDPARITY, ONE5STOPBITS, true},
+                        {6, EVENPARITY, TWOSTOPBITS, true}, {4, NOPARITY, ONESTOPBIT, false},
+                        {9, NOPARITY, ONESTOPBIT, false},  {8, 5, ONESTOPBIT, false},
+                        {8, NOPARITY, 3, false},           {8, NOPARITY, ONE5STOPBITS, false},
+                        {5, NOPARITY, TWOSTOPBITS, false}};
+  for (const Case& c : cases) {
+    DCB dcb = Dcb();
+    dcb.ByteSize = c.size;
+    dcb.Parity = c.parity;
+    dcb.StopBits = c.stop;
+    EXPECT_EQ(SetCommState(port_, &dcb) != FALSE, c.ok) << int(c.size) << int(c.parity);
+    if (!c.ok) {
+      EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    }
+  }
+  DCB zeroBaud = Dcb();
+  zeroBaud.BaudRate = 0;
+  EXPECT_FALSE(SetCommState(port_, &zeroBaud));
+}
+
+TEST_P(CommBehaviour, ASecondOpenOfTheSameDeviceIsRefused) {
+  const HANDLE second = OpenPort(far_->PortName());
+  EXPECT_EQ(second, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  CloseHandle(port_);
+  port_ = OpenPort(far_->PortName());
+  EXPECT_NE(port_, INVALID_HANDLE_VALUE);
+}
+
+TEST_P(CommBehaviour, CallsOnAClosedHandleFailWithInvalidHandle) {
+  CloseHandle(port_);
+  DWORD status = 0;
+  EXPECT_FALSE(GetCommModemStatus(port_, &status));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(CloseHandle(port_));
+  port_ = INVALID_HANDLE_VALUE;
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, CommBehaviour,
+                         ::testing::Values(LineKind::Virtual, LineKind::Pty),
+                         [](const auto& info) { return LineKindName(info.param); });
+
+}  // namespace
+}  // namespace platform::testing

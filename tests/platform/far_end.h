@@ -1,0 +1,46 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/windows.h"
+
+namespace platform::testing {
+
+using namespace std::chrono_literals;
+
+// The other end of the line a device under test is opened on.
+class FarEnd {
+ public:
+  virtual ~FarEnd() = default;
+  virtual std::string PortName() const = 0;
+  virtual void Send(std::string_view bytes) = 0;
+  // Waits up to timeout for count bytes from the device; returns what came.
+  virtual std::string Receive(size_t count, std::chrono::milliseconds timeout = 5s) = 0;
+  // Makes the device disappear.
+  virtual void Vanish() = 0;
+  // How many bytes the far end takes before the line stops moving.
+  virtual size_t StallAfter() const = 0;
+  virtual void Stall() = 0;
+};
+
+enum class LineKind { Virtual, Pty };
+std::unique_ptr<FarEnd> MakeFarEnd(LineKind kind);
+std::string LineKindName(LineKind kind);
+
+// An overlapped block with its own manual-reset event.
+struct Overlapped {
+  OVERLAPPED ov{};
+  Overlapped() { ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+  ~Overlapped() { CloseHandle(ov.hEvent); }
+  bool WaitDone(std::chrono::milliseconds timeout = 5s) const {
+    return WaitForSingleObject(ov.hEvent, static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
+  }
+  bool IsDone() const { return WaitDone(0ms); }
+};
+
+HANDLE OpenPort(const std::string& name);
+
+}  // namespace platform::testing
