@@ -115,6 +115,21 @@ void ServeMainThreadUntil(const std::function<bool()>& done) {
   }
 }
 
+bool ServeMainThreadFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  CallQueue& q = Calls();
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    {
+      std::unique_lock lock(q.mutex);
+      const bool ready = q.mainWaiters.wait_until(
+          lock, deadline, [&] { return done() || !q.requests.empty(); });
+      if (!ready) return false;
+      if (q.requests.empty()) return true;
+    }
+    CheckSynchronize();
+  }
+}
+
 void NotifyMainThreadWaiters() {
   CallQueue& q = Calls();
   { std::lock_guard lock(q.mutex); }

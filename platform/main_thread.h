@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 namespace platform {
@@ -26,6 +27,8 @@ void SetMainThreadWakeup(std::function<void()> wakeup);
 // Blocks the main thread until done() holds, running queued calls meanwhile. notify must
 // be called (under no lock of the caller's) whenever done() may have become true.
 void ServeMainThreadUntil(const std::function<bool()>& done);
+// The same with a limit; returns whether done() came true in time.
+bool ServeMainThreadFor(const std::function<bool()>& done, std::chrono::milliseconds limit);
 void NotifyMainThreadWaiters();
 
 }  // namespace platform

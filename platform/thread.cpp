@@ -66,6 +66,7 @@ void TThread::Body() {
     std::lock_guard lock(errorMutex_);
     fatal_ = std::current_exception();
   }
+  DoTerminate();
   {
     std::lock_guard lock(FinishLock());
     finished_ = true;

@@ -37,6 +37,8 @@ class TThread {
 
  protected:
   virtual void Execute() = 0;
+  // Runs on the thread after Execute has ended, its fatal exception already kept.
+  virtual void DoTerminate() {}
 
  private:
   void Body();

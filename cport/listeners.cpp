@@ -1,0 +1,68 @@
+#include <algorithm>
+
+#include "cport/comport.h"
+
+namespace cport {
+namespace {
+
+// Walks the listeners present at the start; one detached by a callback is not visited.
+template <typename Call>
+void ForEachListener(const std::vector<TComListener*>& listeners, Call call) {
+  const size_t count = listeners.size();
+  for (size_t i = 0; i < count && i < listeners.size(); ++i) call(*listeners[i]);
+}
+
+}  // namespace
+
+void TCustomComPort::AttachListener(TComListener* listener) {
+  if (listener && std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end()) {
+    listeners_.push_back(listener);
+  }
+}
+
+void TCustomComPort::DetachListener(TComListener* listener) {
+  listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
+}
+
+void TCustomComPort::NotifyListenersState(TListenerState kind, bool onOff) {
+  ForEachListener(listeners_, [&](TComListener& l) {
+    const TComSignalEvent* slot = nullptr;
+    switch (kind) {
+      case lstConnection:
+        slot = &l.OnConnChange;
+        break;
+      case lstCTS:
+        slot = &l.OnCTSChange;
+        break;
+      case lstDSR:
+        slot = &l.OnDSRChange;
+        break;
+      case lstRLSD:
+        slot = &l.OnRLSDChange;
+        break;
+      case lstReceiving:
+        slot = &l.OnRxActive;
+        break;
+      case lstTransmitting:
+        slot = &l.OnTxActive;
+        break;
+    }
+    if (slot && *slot) (*slot)(this, onOff);
+  });
+}
+
+void TCustomComPort::NotifyListeners(TListenerNotice kind) {
+  ForEachListener(listeners_, [&](TComListener& l) {
+    const TNotifyEvent& slot =
+        kind == lnRing ? l.OnRing : (kind == lnTxEmpty ? l.OnTxEmpty : l.OnRxFlag);
+    if (slot) slot(this);
+  });
+}
+
+void TCustomComPort::NotifyListenersTx(const void* buffer, int32_t count) {
+  ForEachListener(listeners_, [&](TComListener& l) {
+    if (l.OnTxBuf) l.OnTxBuf(this, buffer, count);
+  });
+}
+
+}  // namespace cport

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cport/comport.h"
+#include "cport/errors.h"
+#include "platform/main_thread.h"
+#include "platform/virtual_line.h"
+
+namespace cport::testing {
+
+using namespace std::chrono_literals;
+
+// A port on a freshly installed virtual line.
+class PortOnVirtualLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    far_ = platform::InstallVirtualPort(kName);
+    port_ = std::make_unique<TComPort>();
+    port_->SetPort(kName);
+  }
+  // Handlers capture the test's locals, which are gone by now.
+  void TearDown() override {
+    if (port_) Silence(*port_);
+    port_.reset();
+    platform::RemoveVirtualPort(kName);
+  }
+
+  static void Silence(TCustomComPort& p) {
+    p.OnRxChar = nullptr;
+    p.OnRxBuf = nullptr;
+    p.OnTxEmpty = p.OnBreak = p.OnRing = p.OnRxFlag = p.OnRx80Full = nullptr;
+    p.OnCTSChange = p.OnDSRChange = p.OnRLSDChange = nullptr;
+    p.OnError = nullptr;
+    p.OnAfterOpen = p.OnAfterClose = p.OnBeforeOpen = p.OnBeforeClose = nullptr;
+    p.OnEventThreadError = nullptr;
+  }
+
+  // The device calls since the last ClearCalls, without the event thread's waits.
+  std::vector<std::string> Calls() const {
+    std::vector<std::string> calls = far_->Calls();
+    calls.erase(std::remove(calls.begin(), calls.end(), "WaitCommEvent"), calls.end());
+    return calls;
+  }
+
+  // Runs the main thread's queue until done holds; fails the test after a generous limit.
+  static bool ServeUntil(const std::function<bool()>& done) {
+    const bool ok = platform::ServeMainThreadFor(done, 10s);
+    EXPECT_TRUE(ok) << "timed out";
+    return ok;
+  }
+
+  static constexpr const char* kName = "VPORT";
+  std::shared_ptr<platform::VirtualPort> far_;
+  std::unique_ptr<TComPort> port_;
+};
+
+}  // namespace cport::testing
