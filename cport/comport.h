@@ -10,6 +10,7 @@
 
 #include "cport/async_operation.h"
 #include "cport/listeners.h"
+#include "cport/settings_storage.h"
 #include "cport/sub_objects.h"
 #include "cport/vocabulary.h"
 #include "platform/thread.h"
@@ -18,6 +19,8 @@
 namespace cport {
 
 class TComThread;
+
+enum TSettingsStore : uint8_t { ssRegistry, ssIniFile };
 
 // Window message that carries one port event to the hidden window: WM_USER + 1.
 constexpr UINT WM_COMPORTEVENT = 1025;
@@ -137,6 +140,10 @@ class TCustomComPort {
   void NotifyListeners(TListenerNotice kind);
   void NotifyListenersTx(const void* buffer, int32_t count);
 
+  // Settings storage.
+  void SaveSettings(TSettingsStore store, const std::string& path);
+  void RestoreSettings(TSettingsStore store, const std::string& path);
+
   // The error that ended the event thread of the open port, if it ended on one.
   std::exception_ptr EventThreadError() const;
 
@@ -154,6 +161,10 @@ class TCustomComPort {
   LRESULT PortWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
  protected:
+  virtual void SaveToRegistry(TRegistry& registry);
+  virtual void SaveToIniFile(TIniFile& ini);
+  virtual void RestoreFromRegistry(TRegistry& registry);
+  virtual void RestoreFromIniFile(TIniFile& ini);
   virtual void OpenDeviceHandle();
   virtual void CloseDeviceHandle();
 
