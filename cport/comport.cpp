@@ -10,7 +10,21 @@ namespace {
 
 constexpr char kDevicePrefix[] = "\\\\.\\";
 
+std::function<void(TCustomComPort&)>& SetupDialogRunner() {
+  static std::function<void(TCustomComPort&)> runner;
+  return runner;
+}
+
 }  // namespace
+
+void TCustomComPort::SetSetupDialogRunner(std::function<void(TCustomComPort&)> runner) {
+  SetupDialogRunner() = std::move(runner);
+}
+
+void TCustomComPort::RunSetupDialog() {
+  if (!SetupDialogRunner()) throw std::logic_error("No setup dialog is installed");
+  SetupDialogRunner()(*this);
+}
 
 TCustomComPort::TCustomComPort() : self_(std::make_shared<TCustomComPort*>(this)) {
   parity_.AttachTo(this);

@@ -144,6 +144,11 @@ class TCustomComPort {
   void SaveSettings(TSettingsStore store, const std::string& path);
   void RestoreSettings(TSettingsStore store, const std::string& path);
 
+  // Runs the setup dialog on this port. The dialog lives in a GUI library, which installs
+  // itself as the runner; without one this raises an error.
+  void RunSetupDialog();
+  static void SetSetupDialogRunner(std::function<void(TCustomComPort&)> runner);
+
   // The error that ended the event thread of the open port, if it ended on one.
   std::exception_ptr EventThreadError() const;
 

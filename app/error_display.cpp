@@ -1,0 +1,41 @@
+#include "app/error_display.h"
+
+#include <QCoreApplication>
+#include <exception>
+
+#include "app/func_p.h"
+#include "platform/error_display.h"
+#include "platform/main_thread.h"
+
+namespace console {
+
+std::string ErrorDisplayText(const std::string& message) {
+  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
+  return message;
+}
+
+namespace {
+
+std::string MessageOf(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown error";
+  }
+}
+
+}  // namespace
+
+void InstallApplicationHooks() {
+  platform::SetErrorDisplay([](std::exception_ptr error) {
+    funcp::ShowMessageBox(ErrorDisplayText(MessageOf(error)), "통신Test", funcp::MB_ICONERROR);
+  });
+  platform::SetMainThreadWakeup([] {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { platform::CheckSynchronize(); }, Qt::QueuedConnection);
+  });
+}
+
+}  // namespace console

@@ -1,0 +1,64 @@
+#include "app/func_p.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "platform/exe_path.h"
+#include "platform/ini_file.h"
+
+namespace funcp {
+namespace {
+
+MessageBoxHook& Hook() {
+  static MessageBoxHook hook;
+  return hook;
+}
+
+QMessageBox::Icon IconFor(uint32_t flags) {
+  switch (flags & 0xF0) {
+    case 0x10:
+      return QMessageBox::Critical;
+    case 0x20:
+      return QMessageBox::Question;
+    case 0x30:
+      return QMessageBox::Warning;
+    case 0x40:
+      return QMessageBox::Information;
+    default:
+      return QMessageBox::NoIcon;
+  }
+}
+
+}  // namespace
+
+std::string ExePath;
+
+void InitExePath() {
+  if (!ExePath.empty()) return;
+  const std::string exe = platform::ExecutablePath();
+  ExePath = exe.substr(0, exe.rfind('/') + 1);
+}
+
+void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
+
+int32_t ShowMessageBox(const std::string& text, const std::string& caption, uint32_t flags) {
+  if (Hook()) return Hook()(text, caption, flags);
+  QMessageBox box(IconFor(flags), QString::fromStdString(caption), QString::fromStdString(text),
+                  QMessageBox::Ok, QApplication::activeWindow());
+  box.exec();
+  return IDOK;
+}
+
+void ReadIniOrDefault(bool readFirst, const std::string& fileName, const std::string& section,
+                      const std::string& key, const std::string& defaultValue,
+                      std::string& value) {
+  platform::IniFile ini(fileName);
+  if (readFirst) {
+    value = ini.ReadString(section, key, "");
+    if (!value.empty()) return;
+  }
+  ini.WriteString(section, key, defaultValue);
+  value = defaultValue;
+}
+
+}  // namespace funcp

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// The application's small utilities.
+namespace funcp {
+
+// The folder of the running executable with its trailing separator; empty until set.
+extern std::string ExePath;
+
+// Sets ExePath from the executable's path the first time; later calls keep it.
+void InitExePath();
+
+// A modal message box owned by the application; returns the pressed button's identifier.
+int32_t ShowMessageBox(const std::string& text, const std::string& caption, uint32_t flags);
+
+// Tests put a recorder here instead of a real box.
+using MessageBoxHook = std::function<int32_t(const std::string&, const std::string&, uint32_t)>;
+void SetMessageBoxHook(MessageBoxHook hook);
+
+// Reads a key; when it is missing or empty (or readFirst is false) writes the default and
+// gives that.
+void ReadIniOrDefault(bool readFirst, const std::string& fileName, const std::string& section,
+                      const std::string& key, const std::string& defaultValue,
+                      std::string& value);
+
+constexpr uint32_t MB_ICONERROR = 0x10;
+constexpr int32_t IDOK = 1;
+
+}  // namespace funcp

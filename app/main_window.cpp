@@ -1,0 +1,330 @@
+#include "app/main_window.h"
+
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QToolButton>
+
+#include "app/func_p.h"
+#include "platform/error_display.h"
+
+namespace console {
+namespace {
+
+constexpr int kClientWidth = 400;
+constexpr int kClientHeight = 361;
+constexpr int kPanel1Height = 114;
+constexpr int kLabel1Height = 22;
+constexpr int kStatusHeight = 25;
+constexpr char kSection[] = "ComPort1";
+
+struct Preset {
+  const char* item;
+  const char* command;
+};
+constexpr std::array<Preset, 3> kPresets = {
+    {{"WHO", "01WHO"}, {"PV Read", "01DRS,01,0001"}, {"SV Read", "01DRS,01,0002"}}};
+
+QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// Serial bytes and the log: one character per byte, so nothing is lost or merged.
+QString FromBytes(const std::string& bytes) {
+  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+std::string ToBytes(const QString& text) { return text.toLatin1().toStdString(); }
+
+QFont WindowFont() {
+  // A fixed-pitch Korean face stands in where the designed one is not installed.
+  QFont::insertSubstitution(Text("굴림체"), QStringLiteral("NanumGothicCoding"));
+  QFont font(Text("굴림체"));
+  font.setPixelSize(12);
+  font.setStyleHint(QFont::TypeWriter);
+  return font;
+}
+
+QLabel* BoldLabel(const char* text, QWidget* parent, int x, int y, bool red = false) {
+  auto* label = new QLabel(Text(text), parent);
+  QFont font = label->font();
+  font.setBold(true);
+  label->setFont(font);
+  if (red) label->setStyleSheet(QStringLiteral("color: red"));
+  label->adjustSize();
+  label->move(x, y);
+  return label;
+}
+
+QPushButton* Button(const char* text, QWidget* parent, int x, int y) {
+  auto* button = new QPushButton(Text(text), parent);
+  button->setGeometry(x, y, 75, 25);
+  button->setAutoDefault(false);
+  return button;
+}
+
+}  // namespace
+
+void CommandComboBox::hidePopup() {
+  QComboBox::hidePopup();
+  emit ClosedUp();
+}
+
+QValidator::State UpperCaseValidator::validate(QString& input, int&) const {
+  input = input.toUpper();
+  return Acceptable;
+}
+
+TVex_ComTestF::TVex_ComTestF() {
+  setWindowTitle(Text("(주)가람벡스 통신 Test"));
+  setFont(WindowFont());
+  client_ = new QWidget(this);
+  setCentralWidget(client_);
+  BuildCommandArea(client_);
+  BuildLogArea(client_);
+  BuildStatusBar();
+  setTabOrder(comboBox1_, edtData_);
+  setTabOrder(edtData_, bbtSend_);
+  setTabOrder(bbtSend_, bitBtn1_);
+  setTabOrder(bitBtn1_, bbtExit_);
+  setTabOrder(bbtExit_, memo1_);
+  for (QWidget* w : std::initializer_list<QWidget*>{bbtSend_, bitBtn1_, bbtExit_, comboBox1_,
+                                                    edtData_, memo1_}) {
+    w->installEventFilter(this);
+  }
+  ConfigurePort();
+  move(237, 134);
+  resize(kClientWidth, kClientHeight);
+}
+
+TVex_ComTestF::~TVex_ComTestF() {
+  comPort1_.OnRxChar = nullptr;
+  comPort1_.OnEventThreadError = nullptr;
+}
+
+void TVex_ComTestF::BuildCommandArea(QWidget* client) {
+  panel1_ = new QFrame(client);
+  panel1_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  BoldLabel("COMMAND :", panel1_, 14, 14);
+  comboBox1_ = new CommandComboBox(panel1_);
+  comboBox1_->setEditable(true);
+  comboBox1_->setInsertPolicy(QComboBox::NoInsert);
+  for (const Preset& p : kPresets) comboBox1_->addItem(Text(p.item));
+  comboBox1_->setCurrentIndex(-1);
+  comboBox1_->setEditText(QStringLiteral("ComboBox1"));
+  comboBox1_->setGeometry(83, 10, 118, 20);
+  connect(comboBox1_, &CommandComboBox::ClosedUp, this, [this] { Guarded([this] {
+            ComboBox1CloseUp();
+          }); });
+  BoldLabel("Send Data", panel1_, 14, 45);
+  auto* bevel1 = new QFrame(panel1_);
+  bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
+  bevel1->setGeometry(10, 64, 302, 41);
+  BoldLabel("STX+", panel1_, 20, 80, true);
+  edtData_ = new QLineEdit(QStringLiteral("01WHO"), panel1_);
+  edtData_->setValidator(new UpperCaseValidator(edtData_));
+  edtData_->setGeometry(51, 76, 206, 20);
+  BoldLabel("+CR+LF", panel1_, 260, 80, true);
+
+  panel2_ = new QWidget(panel1_);
+  bbtSend_ = Button("Send", panel2_, 5, 3);
+  bitBtn1_ = Button("환경설정", panel2_, 5, 52);
+  bbtExit_ = Button("종료", panel2_, 5, 80);
+  connect(bbtSend_, &QPushButton::clicked, this, [this] { Guarded([this] { bbtSendClick(); }); });
+  connect(bitBtn1_, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn1Click(); }); });
+  connect(bbtExit_, &QPushButton::clicked, this, &QWidget::close);
+}
+
+void TVex_ComTestF::BuildLogArea(QWidget* client) {
+  label1_ = BoldLabel(" 송/수신 Data View", client, 0, kPanel1Height);
+  label1_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  speedButton1_ = new QToolButton(client);
+  speedButton1_->setText(QStringLiteral("Clear"));
+  speedButton1_->setAutoRaise(true);
+  speedButton1_->setFocusPolicy(Qt::NoFocus);
+  connect(speedButton1_, &QToolButton::clicked, this, [this] { memo1_->clear(); });
+  memo1_ = new QPlainTextEdit(client);
+  memo1_->setFrameStyle(QFrame::Box | QFrame::Plain);
+  memo1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  memo1_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  memo1_->setStyleSheet(QStringLiteral("QPlainTextEdit { background: black; color: lime; }"));
+}
+
+void TVex_ComTestF::BuildStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->setSizeGripEnabled(false);
+  bar->setFixedHeight(kStatusHeight);
+  const std::array<const char*, 4> texts = {"Error", "COM1", "9600,N,8,1", "Product NO.073519"};
+  const std::array<int, 4> widths = {50, 50, 120, 50};
+  for (size_t i = 0; i < panels_.size(); ++i) {
+    panels_[i] = new QLabel(Text(texts[i]), bar);
+    panels_[i]->setMinimumWidth(widths[i]);
+    const bool last = i + 1 == panels_.size();
+    panels_[i]->setAlignment(last ? (Qt::AlignRight | Qt::AlignVCenter) : Qt::AlignCenter);
+    if (!last) {
+      panels_[i]->setFixedWidth(widths[i]);
+      panels_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    }
+    bar->addWidget(panels_[i], last ? 1 : 0);
+  }
+}
+
+void TVex_ComTestF::ConfigurePort() {
+  comPort1_.SetName(kSection);
+  comPort1_.SetBaudRate(cport::br9600);
+  comPort1_.SetPort("COM2");
+  comPort1_.Parity().SetBits(cport::prNone);
+  comPort1_.SetStopBits(cport::sbOneStopBit);
+  comPort1_.SetDataBits(cport::dbEight);
+  comPort1_.SetEvents(cport::TComEvents::Full());
+  comPort1_.FlowControl().SetOutCTSFlow(false);
+  comPort1_.FlowControl().SetOutDSRFlow(false);
+  comPort1_.FlowControl().SetControlDTR(cport::dtrEnable);
+  comPort1_.FlowControl().SetControlRTS(cport::rtsToggle);
+  comPort1_.FlowControl().SetXonXoffOut(false);
+  comPort1_.FlowControl().SetXonXoffIn(false);
+  comPort1_.Timeouts().SetWriteTotalConstant(100);
+  comPort1_.OnRxChar = [this](cport::TObject*, int32_t count) { ComPort1RxChar(count); };
+  comPort1_.OnEventThreadError = [this](cport::TObject*, std::exception_ptr error) {
+    EventThreadFailed(error);
+  };
+}
+
+void TVex_ComTestF::LayoutControls() {
+  const int width = client_->width();
+  panel1_->setGeometry(0, 0, width, kPanel1Height);
+  panel2_->setGeometry(width - 84 - 2, 2, 84, kPanel1Height - 4);
+  label1_->setGeometry(0, kPanel1Height, width, kLabel1Height);
+  speedButton1_->setGeometry(width - 50, kPanel1Height + 1, 49, 20);
+  memo1_->setGeometry(0, kPanel1Height + kLabel1Height, width,
+                      client_->height() - kPanel1Height - kLabel1Height);
+}
+
+void TVex_ComTestF::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  LayoutControls();
+}
+
+void TVex_ComTestF::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (event->spontaneous() || shown_) return;
+  shown_ = true;
+  LayoutControls();
+  Guarded([this] { FormShow(); });
+}
+
+void TVex_ComTestF::FormShow() {
+  funcp::InitExePath();
+  StartPort();
+  comboBox1_->setCurrentIndex(0);
+  comboBox1_->setFocus();
+}
+
+void TVex_ComTestF::StartPort() {
+  const std::string file = funcp::ExePath + "Main.Ini";
+  auto read = [&](const char* key, const char* defaultValue) {
+    std::string value;
+    funcp::ReadIniOrDefault(true, file, kSection, key, defaultValue, value);
+    return value;
+  };
+  SetPanel(1, read("Port", "COM1"));
+  std::string line = read("BaudRate", "9600");
+  SetPanel(2, line);
+  for (const char* key : {"Parity", "DataBits", "StopBits"}) {
+    const char* defaultValue = std::string(key) == "Parity" ? "None"
+                               : std::string(key) == "DataBits" ? "8"
+                                                                : "1";
+    line += "," + read(key, defaultValue);
+    SetPanel(2, line);
+  }
+  read("FlowControl", "fcCustom");
+  comPort1_.RestoreSettings(cport::ssIniFile, file);
+  comPort1_.FlowControl().SetControlRTS(cport::rtsToggle);
+  try {
+    comPort1_.OpenPort();
+  } catch (...) {
+    funcp::ShowMessageBox("통신 불량", "경고", funcp::MB_ICONERROR);
+    SetPanel(0, "ERROR");
+    return;
+  }
+  SetPanel(0, "대기중");
+}
+
+void TVex_ComTestF::ComboBox1CloseUp() {
+  const int index = comboBox1_->findText(comboBox1_->currentText(), Qt::MatchFixedString);
+  if (index >= 0 && index < static_cast<int>(kPresets.size())) {
+    comboBox1_->setCurrentIndex(index);
+    edtData_->setText(Text(kPresets[static_cast<size_t>(index)].command));
+  }
+}
+
+void TVex_ComTestF::bbtSendClick() {
+  comPort1_.WriteText(frames_.FrameCommand(ToBytes(edtData_->text())));
+  AddLogLine("[Send] => " + std::string(1, FrameAssembler::STX) + ToBytes(edtData_->text()));
+}
+
+void TVex_ComTestF::BitBtn1Click() {
+  if (comPort1_.Connected()) comPort1_.ClosePort();
+  comPort1_.RunSetupDialog();
+  comPort1_.SaveSettings(cport::ssIniFile, funcp::ExePath + "Main.Ini");
+  StartPort();
+}
+
+// Runs on the main thread for the event thread; what it raises goes back to that thread.
+void TVex_ComTestF::ComPort1RxChar(int32_t count) {
+  std::string bytes;
+  comPort1_.ReadText(bytes, count);
+  if (const auto payload = frames_.Deliver(bytes)) AddLogLine("[Rcv] => " + *payload);
+}
+
+// The port no longer delivers anything: say so once instead of standing by in silence.
+void TVex_ComTestF::EventThreadFailed(std::exception_ptr error) {
+  SetPanel(0, "ERROR");
+  platform::ShowError(error);
+}
+
+void TVex_ComTestF::AddLogLine(const std::string& bytes) { memo1_->appendPlainText(FromBytes(bytes)); }
+
+void TVex_ComTestF::SetPanel(int index, const std::string& text) {
+  panels_[static_cast<size_t>(index)]->setText(QString::fromStdString(text));
+}
+
+QString TVex_ComTestF::PanelText(int index) const {
+  return panels_[static_cast<size_t>(index)]->text();
+}
+
+bool TVex_ComTestF::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return QMainWindow::eventFilter(watched, event);
+  const int key = static_cast<QKeyEvent*>(event)->key();
+  const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+  if (key == Qt::Key_Escape) {
+    bbtExit_->click();
+    return true;
+  }
+  if (enter && watched == comboBox1_) {
+    Guarded([this] { ComboBox1CloseUp(); });
+    edtData_->setFocus();
+    return true;
+  }
+  if (enter && watched == edtData_) bbtSend_->click();
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TVex_ComTestF::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    bbtExit_->click();
+    return;
+  }
+  QMainWindow::keyPressEvent(event);
+}
+
+void TVex_ComTestF::Guarded(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (...) {
+    platform::ShowError(std::current_exception());
+  }
+}
+
+}  // namespace console

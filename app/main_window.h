@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QComboBox>
+#include <QMainWindow>
+#include <QValidator>
+#include <array>
+#include <functional>
+
+#include "app/frame_assembler.h"
+#include "cport/comport.h"
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QToolButton;
+
+namespace console {
+
+// The command presets' combo box; Qt tells of no closed drop-down list, this one does.
+class CommandComboBox : public QComboBox {
+  Q_OBJECT
+
+ public:
+  using QComboBox::QComboBox;
+  void hidePopup() override;
+
+ signals:
+  void ClosedUp();
+};
+
+// Letters become capitals, typed or pasted.
+class UpperCaseValidator : public QValidator {
+ public:
+  using QValidator::QValidator;
+  State validate(QString& input, int& pos) const override;
+};
+
+// The console's window: the command area, the log and the status bar, and the port it
+// owns for its whole life.
+class TVex_ComTestF : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  TVex_ComTestF();
+  ~TVex_ComTestF() override;
+
+  void StartPort();
+
+  cport::TComPort& ComPort1() { return comPort1_; }
+  const FrameAssembler& Frames() const { return frames_; }
+  CommandComboBox* ComboBox1() const { return comboBox1_; }
+  QLineEdit* EdtData() const { return edtData_; }
+  QPushButton* BbtSend() const { return bbtSend_; }
+  QPushButton* BitBtn1() const { return bitBtn1_; }
+  QPushButton* BbtExit() const { return bbtExit_; }
+  QToolButton* SpeedButton1() const { return speedButton1_; }
+  QPlainTextEdit* Memo1() const { return memo1_; }
+  QString PanelText(int index) const;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void BuildCommandArea(QWidget* client);
+  void BuildLogArea(QWidget* client);
+  void BuildStatusBar();
+  void ConfigurePort();
+  void LayoutControls();
+
+  void FormShow();
+  void ComboBox1CloseUp();
+  void bbtSendClick();
+  void BitBtn1Click();
+  void ComPort1RxChar(int32_t count);
+  void EventThreadFailed(std::exception_ptr error);
+  void AddLogLine(const std::string& bytes);
+  void SetPanel(int index, const std::string& text);
+
+  // Runs a handler; what it raises goes to the general error display.
+  static void Guarded(const std::function<void()>& handler);
+
+  cport::TComPort comPort1_;
+  FrameAssembler frames_;
+  QWidget* client_ = nullptr;
+  QFrame* panel1_ = nullptr;
+  QWidget* panel2_ = nullptr;
+  CommandComboBox* comboBox1_ = nullptr;
+  QLineEdit* edtData_ = nullptr;
+  QPushButton* bbtSend_ = nullptr;
+  QPushButton* bitBtn1_ = nullptr;
+  QPushButton* bbtExit_ = nullptr;
+  QLabel* label1_ = nullptr;
+  QToolButton* speedButton1_ = nullptr;
+  QPlainTextEdit* memo1_ = nullptr;
+  std::array<QLabel*, 4> panels_{};
+  bool shown_ = false;
+};
+
+}  // namespace console

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace cport {
+
+// Replaces the list with the machine's serial ports, as names the port object accepts,
+// sorted without regard to letter case (COM10 before COM2). On Linux they come from the
+// serial drivers' ttys in sysfs; the 8250 driver's placeholder ports, which have no UART
+// behind them, are left out; ttyS<n> is listed as COM<n+1>, the name the port object
+// opens it by. Raises EComPort 23 with the system's code when the source cannot be read,
+// leaving the list as it was.
+void ListSerialPorts(std::vector<std::string>& list);
+
+// Where ListSerialPorts looks; tests point it at a tree of their own.
+void SetSerialPortSource(const std::string& sysClassTty);
+
+}  // namespace cport

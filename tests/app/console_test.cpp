@@ -1,0 +1,173 @@
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include "console_fixture.h"
+#include "cport/errors.h"
+
+namespace console::testing {
+
+std::vector<std::string> ConsoleTest::LogLines() const {
+  std::vector<std::string> lines;
+  const QString text = window_->Memo1()->toPlainText();
+  if (text.isEmpty()) return lines;
+  for (const QString& line : text.split('\n')) {
+    lines.push_back(line.toLatin1().toStdString());
+  }
+  return lines;
+}
+
+namespace {
+
+const std::string STX = "\x02";
+
+TEST_F(ConsoleTest, FirstStartWritesTheDefaultsAndOpensThePortTheyName) {
+  Show();
+  EXPECT_EQ(TempFolder::Read(IniPath()),
+            "[ComPort1]\nPort=COM1\nBaudRate=9600\nParity=None\nDataBits=8\nStopBits=1\n"
+            "FlowControl=fcCustom\n");
+  EXPECT_EQ(window_->PanelText(0).toStdString(), "대기중");
+  EXPECT_EQ(window_->PanelText(1), "COM1");
+  EXPECT_EQ(window_->PanelText(2), "9600,None,8,1");
+  EXPECT_EQ(window_->PanelText(3), "Product NO.073519");
+  EXPECT_TRUE(com1_->IsOpen()) << "the file's COM1, not the design-time COM2";
+  EXPECT_EQ(window_->ComboBox1()->currentText(), "WHO");
+  EXPECT_EQ(window_->EdtData()->text(), "01WHO");
+  EXPECT_TRUE(window_->ComboBox1()->hasFocus() || !window_->isActiveWindow());
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(window_->windowTitle().toStdString(), "(주)가람벡스 통신 Test");
+}
+
+TEST_F(ConsoleTest, EmptyValuesAreFilledAndPanelsShowTheFileVerbatim) {
+  WriteIni("[ComPort1]\r\nPort=\r\nBaudRate=12345\r\nParity=odd\r\nFlowControl=Hardware\r\n");
+  Show();
+  const std::string ini = TempFolder::Read(IniPath());
+  EXPECT_NE(ini.find("Port=COM1\r\n"), std::string::npos);
+  EXPECT_EQ(window_->PanelText(2), "12345,odd,8,1");
+  cport::TComPort& port = window_->ComPort1();
+  EXPECT_EQ(port.BaudRate(), cport::br9600);
+  EXPECT_EQ(port.Parity().Bits(), cport::prOdd);
+  EXPECT_EQ(port.FlowControl().ControlRTS(), cport::rtsToggle) << "forced whatever was loaded";
+  EXPECT_EQ(com1_->LastDcb().fRtsControl, 3u);
+  EXPECT_TRUE(port.FlowControl().OutCTSFlow());
+}
+
+TEST_F(ConsoleTest, AFailedOpenShowsOneBoxThenError) {
+  WriteIni("[ComPort1]\nPort=comtest-no-such-port\n");
+  Show();
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text, "통신 불량");
+  EXPECT_EQ(boxes_[0].caption, "경고");
+  EXPECT_EQ(boxes_[0].flags, 0x10u);
+  EXPECT_EQ(window_->PanelText(0), "ERROR");
+  EXPECT_EQ(window_->PanelText(1), "comtest-no-such-port");
+
+  window_->BbtSend()->click();  // an error escaping a handler reaches the general display
+  ASSERT_EQ(boxes_.size(), 2u);
+  EXPECT_EQ(boxes_[1].text, "WriteFile function failed (win error code: 6)");
+  EXPECT_EQ(boxes_[1].caption, "통신Test");
+  EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(ConsoleTest, AnUnwritableSettingsFileStopsTheStartUp) {
+  funcp::ExePath = folder_.File("missing") + "/";
+  Show();
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text, "Unable to write to " + folder_.File("missing") + "/Main.Ini.");
+  EXPECT_EQ(window_->PanelText(0), "Error");
+  EXPECT_EQ(window_->ComboBox1()->currentText(), "ComboBox1");
+  EXPECT_FALSE(com1_->IsOpen());
+}
+
+TEST_F(ConsoleTest, PresetsFillTheCommandWhenTheListCloses) {
+  Show();
+  CommandComboBox* combo = window_->ComboBox1();
+  combo->setCurrentIndex(1);
+  EXPECT_EQ(window_->EdtData()->text(), "01WHO") << "a selection by code does nothing";
+  combo->hidePopup();
+  EXPECT_EQ(window_->EdtData()->text(), "01DRS,01,0001");
+  window_->EdtData()->setText("EDITED");
+  combo->hidePopup();
+  EXPECT_EQ(window_->EdtData()->text(), "01DRS,01,0001") << "closing re-applies the preset";
+
+  combo->setEditText("nothing like it");
+  window_->EdtData()->setText("KEEP");
+  combo->setFocus();
+  QTest::keyClick(combo, Qt::Key_Return);
+  EXPECT_EQ(window_->EdtData()->text(), "KEEP");
+  EXPECT_EQ(QApplication::focusWidget(), window_->EdtData());
+
+  combo->setEditText("sv read");
+  QTest::keyClick(combo, Qt::Key_Return);
+  EXPECT_EQ(window_->EdtData()->text(), "01DRS,01,0002");
+}
+
+TEST_F(ConsoleTest, LettersBecomeCapitalsTypedOrPasted) {
+  Show();
+  QLineEdit* edit = window_->EdtData();
+  edit->clear();
+  QTest::keyClicks(edit, "01who");
+  EXPECT_EQ(edit->text(), "01WHO");
+  edit->insert("drs,1");
+  EXPECT_EQ(edit->text(), "01WHODRS,1");
+}
+
+TEST_F(ConsoleTest, EnterSendsTheFramedCommandAndLogsIt) {
+  Show();
+  window_->EdtData()->setFocus();
+  QTest::keyClick(window_->EdtData(), Qt::Key_Return);
+  EXPECT_EQ(com1_->TakeExactly(8, std::chrono::seconds(5)), STX + "01WHO\r\n");
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"[Send] => " + STX + "01WHO"});
+}
+
+TEST_F(ConsoleTest, AnswersAreLoggedAndEchoesHidden) {
+  Show();
+  window_->BbtSend()->click();
+  com1_->Send(STX + "01WHO\r\n");
+  ASSERT_TRUE(ServeUntil([&] { return window_->Frames().RxFrame() == STX + "01WHO\r\n"; }));
+  com1_->Send(STX + "01WHO,TC");
+  com1_->Send("-100\r\n");
+  ASSERT_TRUE(ServeUntil([&] { return LogLines().size() >= 2; }));
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"[Send] => " + STX + "01WHO",
+                                                  "[Rcv] => 01WHO,TC-100"}));
+  QTest::mouseClick(window_->SpeedButton1(), Qt::LeftButton);
+  EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(ConsoleTest, EscapeFromEveryBoundControlEndsTheProgram) {
+  Show();
+  std::vector<QWidget*> controls = {window_->ComboBox1(), window_->EdtData(), window_->Memo1(),
+                                    window_->BbtSend(),   window_->BitBtn1(), window_->BbtExit()};
+  for (QWidget* control : controls) {
+    window_->show();
+    ASSERT_TRUE(window_->isVisible());
+    QTest::keyClick(control, Qt::Key_Escape);
+    EXPECT_FALSE(window_->isVisible()) << control->metaObject()->className();
+  }
+  window_.reset();
+  EXPECT_FALSE(com1_->IsOpen()) << "the port closes with the window";
+}
+
+TEST_F(ConsoleTest, APulledAdapterIsToldOnceAndTheButtonReopens) {
+  Show();
+  com1_->Vanish();
+  ASSERT_TRUE(ServeUntil([&] { return !boxes_.empty(); }));
+  EXPECT_EQ(boxes_[0].text, "WaitForEvent method failed (win error code: 5)");
+  EXPECT_EQ(window_->PanelText(0), "ERROR");
+  QApplication::processEvents();
+  platform::CheckSynchronize();
+  EXPECT_EQ(boxes_.size(), 1u);
+}
+
+TEST_F(ConsoleTest, TheWindowRendersWithLegibleKoreanText) {
+  Show();
+  window_->Memo1()->appendPlainText("[Rcv] => 01WHO,TC-100");
+  const QString file = QString::fromStdString(std::string(COMTEST_BUILD_DIR) + "/console.png");
+  ASSERT_TRUE(window_->grab().save(file));
+  EXPECT_EQ(window_->centralWidget()->size(), QSize(400, 361 - 25));
+}
+
+}  // namespace
+}  // namespace console::testing
