@@ -6,8 +6,9 @@
 namespace console {
 
 // The line protocol: frames of STX, text, CR, LF in both directions. Received bytes are
-// assembled across deliveries; a frame completes when a delivery ends after an LF, and a
-// byte-for-byte echo of the last frame sent is dropped.
+// assembled across deliveries; a frame completes when a delivery ends after an LF (bytes
+// after that LF belong to it, up to an STX that starts the next frame), and a byte-for-byte
+// echo of the last frame sent is dropped.
 class FrameAssembler {
  public:
   static constexpr char STX = 0x02;
@@ -24,6 +25,8 @@ class FrameAssembler {
   int RxState() const { return rxState_; }
 
  private:
+  std::optional<std::string> CompleteFrame(size_t nextFrame);
+
   std::string lastSentFrame_;
   std::string rxFrame_;
   int rxState_ = 0;

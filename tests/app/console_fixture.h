@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPlainTextEdit>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,7 +65,13 @@ class ConsoleTest : public ::testing::Test {
     return true;
   }
 
-  std::vector<std::string> LogLines() const;
+  std::vector<std::string> LogLines() const {
+    std::vector<std::string> lines;
+    const QString text = window_->Memo1()->toPlainText();
+    if (text.isEmpty()) return lines;
+    for (const QString& line : text.split('\n')) lines.push_back(line.toLatin1().toStdString());
+    return lines;
+  }
 
   TempFolder folder_;
   std::shared_ptr<platform::VirtualPort> com1_;

@@ -9,16 +9,6 @@
 
 namespace console::testing {
 
-std::vector<std::string> ConsoleTest::LogLines() const {
-  std::vector<std::string> lines;
-  const QString text = window_->Memo1()->toPlainText();
-  if (text.isEmpty()) return lines;
-  for (const QString& line : text.split('\n')) {
-    lines.push_back(line.toLatin1().toStdString());
-  }
-  return lines;
-}
-
 namespace {
 
 const std::string STX = "\x02";

@@ -57,6 +57,22 @@ TEST(FrameAssembler, CompletionIsDecidedPerDelivery) {
   EXPECT_EQ(Logged(stxInside, {STX + "A" + STX + "B\r\n"}), Lines{"A" + STX + "B"});
 }
 
+TEST(FrameAssembler, ADeliveryEndingInsideTheNextFrameLosesNothing) {
+  FrameAssembler a;
+  EXPECT_EQ(Logged(a, {STX + "A\r\n" + STX + "B"}), Lines{"A"});
+  EXPECT_EQ(a.RxFrame(), STX + "B");
+  EXPECT_EQ(Logged(a, {"\r"}), Lines{});
+  EXPECT_EQ(Logged(a, {"\n" + STX + "C\r"}), Lines{}) << "a delivery ending after a CR waits";
+  EXPECT_EQ(Logged(a, {"\n"}), Lines{"B\r\n" + STX + "C"});
+
+  FrameAssembler noisy;
+  EXPECT_EQ(Logged(noisy, {STX + "A\r\nX" + STX + "B", "C\r\n"}), (Lines{"A\r", "BC"}));
+
+  FrameAssembler echo;
+  echo.FrameCommand("01WHO");
+  EXPECT_EQ(Logged(echo, {STX + "01WHO\r\n" + STX + "01WHO,", "OK\r\n"}), Lines{"01WHO,OK"});
+}
+
 TEST(FrameAssembler, AFrameCutAfterCrWaitsForItsLf) {
   FrameAssembler a;
   EXPECT_EQ(Logged(a, {STX + "X\r"}), Lines{});

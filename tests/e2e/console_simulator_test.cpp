@@ -1,0 +1,133 @@
+// The console, offscreen, against the instrument simulator over a real pseudo-terminal.
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTimer>
+#include <set>
+
+#include "../app/console_fixture.h"
+#include "cportsetup/setup_dialog.h"
+#include "protocol.h"
+#include "simulator_process.h"
+
+namespace console::testing {
+
+namespace {
+
+const std::string STX = "\x02";
+
+class ConsoleWithSimulator : public ConsoleTest {
+ protected:
+  void StartSimulator(std::vector<std::string> options = {}) {
+    sim_ = std::make_unique<e2e::SimulatorProcess>(Link(), std::move(options));
+    ASSERT_TRUE(sim_->Ready());
+  }
+  void StartConsole() {
+    WriteIni("[ComPort1]\nPort=" + Link() + "\n");
+    Show();
+    ASSERT_EQ(window_->PanelText(0).toStdString(), "대기중");
+  }
+  std::string Link() const { return folder_.File("instrument"); }
+
+  void Send(const std::string& command) {
+    window_->EdtData()->setText(QString::fromLatin1(command.c_str()));
+    window_->BbtSend()->click();
+  }
+  bool WaitForLines(size_t count) {
+    return ServeUntil([&] { return LogLines().size() >= count; });
+  }
+
+  std::unique_ptr<e2e::SimulatorProcess> sim_;
+};
+
+TEST_F(ConsoleWithSimulator, PresetsAreAnsweredAndLogged) {
+  StartSimulator();
+  StartConsole();
+  const std::vector<std::string> replies = {"01WHO,SIM-TC100,V1.0", "01DRS,OK,0250",
+                                            "01DRS,OK,0300"};
+  std::vector<std::string> expected;
+  for (int preset = 0; preset < 3; ++preset) {
+    window_->ComboBox1()->setCurrentIndex(preset);
+    window_->ComboBox1()->hidePopup();
+    window_->BbtSend()->click();
+    expected.push_back("[Send] => " + STX + window_->EdtData()->text().toStdString());
+    expected.push_back("[Rcv] => " + replies[static_cast<size_t>(preset)]);
+    ASSERT_TRUE(WaitForLines(expected.size()));
+  }
+  EXPECT_EQ(LogLines(), expected);
+}
+
+TEST_F(ConsoleWithSimulator, EchoesAreHiddenAndSplitNoisyRepliesAssembled) {
+  // The echo comes at once, the reply after the instrument's turnaround.
+  StartSimulator({"--echo", "--delay", "150", "--split", "4", "--split-gap", "30", "--noise", "6"});
+  StartConsole();
+  Send("01WHO");
+  ASSERT_TRUE(WaitForLines(2));
+  Send("01XYZ");
+  ASSERT_TRUE(WaitForLines(4));
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"[Send] => " + STX + "01WHO",
+                                                  "[Rcv] => 01WHO,SIM-TC100,V1.0",
+                                                  "[Send] => " + STX + "01XYZ",
+                                                  "[Rcv] => 01NG,01"}));
+}
+
+// Every frame of the stream exactly once, intact; frames that share a delivery share a log
+// line, so they are found by their pattern.
+TEST_F(ConsoleWithSimulator, AStreamOfTenThousandFramesArrivesWhole) {
+  constexpr int kFrames = 10000;
+  StartSimulator({"--stream", std::to_string(kFrames), "--rate", "0"});
+  StartConsole();
+  Send("01STREAM");
+  const std::string last = sim::StreamText(kFrames);
+  ASSERT_TRUE(ServeUntil([&] {
+    return window_->Frames().RxFrame().find(last) != std::string::npos;
+  }));
+  const QString log = window_->Memo1()->toPlainText();
+  QRegularExpression frame(QStringLiteral("01SEQ,(\\d{6}),([0-9A-F]{4})"));
+  std::set<int> seen;
+  int found = 0;
+  for (auto it = frame.globalMatch(log); it.hasNext();) {
+    const auto m = it.next();
+    ++found;
+    const int seq = m.captured(1).toInt();
+    EXPECT_EQ(m.captured(0).toStdString(), sim::StreamText(static_cast<uint32_t>(seq)));
+    seen.insert(seq);
+  }
+  EXPECT_EQ(found, kFrames);
+  EXPECT_EQ(seen.size(), static_cast<size_t>(kFrames));
+  EXPECT_EQ(*seen.begin(), 1);
+  EXPECT_EQ(*seen.rbegin(), kFrames);
+  RecordProperty("frames", found);
+}
+
+TEST_F(ConsoleWithSimulator, AKilledSimulatorIsToldOnceAndTheButtonReopens) {
+  StartSimulator({"--stream", "100000", "--rate", "2000"});
+  StartConsole();
+  Send("01STREAM");
+  ASSERT_TRUE(ServeUntil([&] { return LogLines().size() > 20; }));
+  sim_->Kill(SIGKILL);
+  ASSERT_TRUE(ServeUntil([&] { return !boxes_.empty(); }));
+  EXPECT_EQ(boxes_[0].text, "WaitForEvent method failed (win error code: 5)");
+  EXPECT_EQ(window_->PanelText(0), "ERROR");
+
+  Send("01WHO");  // still usable: the failure is shown, nothing hangs
+  ASSERT_EQ(boxes_.size(), 2u);
+  EXPECT_EQ(boxes_[1].text, "WriteFile function failed (win error code: 5)");
+
+  StartSimulator();
+  QTimer::singleShot(0, [] {
+    auto* dialog = qobject_cast<cport::TComSetupFrm*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    dialog->OkButton()->click();
+  });
+  window_->BitBtn1()->click();
+  EXPECT_EQ(window_->PanelText(0).toStdString(), "대기중");
+  window_->Memo1()->clear();
+  Send("01WHO");
+  ASSERT_TRUE(WaitForLines(2));
+  EXPECT_EQ(LogLines().back(), "[Rcv] => 01WHO,SIM-TC100,V1.0");
+}
+
+}  // namespace
+}  // namespace console::testing
