@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <QAbstractItemView>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -66,9 +67,11 @@ QPushButton* Button(const char* text, QWidget* parent, int x, int y) {
 
 }  // namespace
 
+// Qt also hides the list when the window goes away; only a list that was open closes up.
 void CommandComboBox::hidePopup() {
+  const bool wasOpen = view()->isVisible();
   QComboBox::hidePopup();
-  emit ClosedUp();
+  if (wasOpen) emit ClosedUp();
 }
 
 QValidator::State UpperCaseValidator::validate(QString& input, int&) const {
@@ -99,6 +102,7 @@ TVex_ComTestF::TVex_ComTestF() {
 }
 
 TVex_ComTestF::~TVex_ComTestF() {
+  disconnect(comboBox1_, nullptr, this, nullptr);
   comPort1_.OnRxChar = nullptr;
   comPort1_.OnEventThreadError = nullptr;
 }

@@ -77,8 +77,12 @@ TEST_F(ConsoleTest, PresetsFillTheCommandWhenTheListCloses) {
   combo->setCurrentIndex(1);
   EXPECT_EQ(window_->EdtData()->text(), "01WHO") << "a selection by code does nothing";
   combo->hidePopup();
+  EXPECT_EQ(window_->EdtData()->text(), "01WHO") << "a list that was not open does not close";
+  combo->showPopup();
+  combo->hidePopup();
   EXPECT_EQ(window_->EdtData()->text(), "01DRS,01,0001");
   window_->EdtData()->setText("EDITED");
+  combo->showPopup();
   combo->hidePopup();
   EXPECT_EQ(window_->EdtData()->text(), "01DRS,01,0001") << "closing re-applies the preset";
 

@@ -49,6 +49,7 @@ TEST_F(ConsoleWithSimulator, PresetsAreAnsweredAndLogged) {
   std::vector<std::string> expected;
   for (int preset = 0; preset < 3; ++preset) {
     window_->ComboBox1()->setCurrentIndex(preset);
+    window_->ComboBox1()->showPopup();
     window_->ComboBox1()->hidePopup();
     window_->BbtSend()->click();
     expected.push_back("[Send] => " + STX + window_->EdtData()->text().toStdString());
