@@ -331,7 +331,11 @@ std::unique_ptr<ByteLine> OpenVirtualLine(const std::string& name, DWORD& error)
     error = ERROR_FILE_NOT_FOUND;
     return nullptr;
   }
+  // A freshly opened device has no history: what happened while it was closed is gone.
   port->open_ = true;
+  port->pendingEvents_ = port->pendingErrors_ = 0;
+  port->heldByXoff_ = false;
+  Drain(port->statusFd_);
   port->calls_.emplace_back("CreateFileA");
   port->changed_.notify_all();
   return std::make_unique<VirtualLine>(port);

@@ -109,7 +109,8 @@ TEST_F(ConsoleWithSimulator, AKilledSimulatorIsToldOnceAndTheButtonReopens) {
   ASSERT_TRUE(ServeUntil([&] { return LogLines().size() > 20; }));
   sim_->Kill(SIGKILL);
   ASSERT_TRUE(ServeUntil([&] { return !boxes_.empty(); }));
-  EXPECT_EQ(boxes_[0].text, "WaitForEvent method failed (win error code: 5)");
+  // Whichever call meets the vanished device first ends the event thread and says so.
+  EXPECT_NE(boxes_[0].text.find("failed (win error code: 5)"), std::string::npos) << boxes_[0].text;
   EXPECT_EQ(window_->PanelText(0), "ERROR");
 
   Send("01WHO");  // still usable: the failure is shown, nothing hangs
