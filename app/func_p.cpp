@@ -50,8 +50,7 @@ int32_t ShowMessageBox(const std::string& text, const std::string& caption, uint
 }
 
 void ReadIniOrDefault(bool readFirst, const std::string& fileName, const std::string& section,
-                      const std::string& key, const std::string& defaultValue,
-                      std::string& value) {
+                      const std::string& key, const std::string& defaultValue, std::string& value) {
   platform::IniFile ini(fileName);
   if (readFirst) {
     value = ini.ReadString(section, key, "");

@@ -23,8 +23,7 @@ void SetMessageBoxHook(MessageBoxHook hook);
 // Reads a key; when it is missing or empty (or readFirst is false) writes the default and
 // gives that.
 void ReadIniOrDefault(bool readFirst, const std::string& fileName, const std::string& section,
-                      const std::string& key, const std::string& defaultValue,
-                      std::string& value);
+                      const std::string& key, const std::string& defaultValue, std::string& value);
 
 constexpr uint32_t MB_ICONERROR = 0x10;
 constexpr int32_t IDOK = 1;

@@ -118,9 +118,8 @@ void TVex_ComTestF::BuildCommandArea(QWidget* client) {
   comboBox1_->setCurrentIndex(-1);
   comboBox1_->setEditText(QStringLiteral("ComboBox1"));
   comboBox1_->setGeometry(83, 10, 118, 20);
-  connect(comboBox1_, &CommandComboBox::ClosedUp, this, [this] { Guarded([this] {
-            ComboBox1CloseUp();
-          }); });
+  connect(comboBox1_, &CommandComboBox::ClosedUp, this,
+          [this] { Guarded([this] { ComboBox1CloseUp(); }); });
   BoldLabel("Send Data", panel1_, 14, 45);
   auto* bevel1 = new QFrame(panel1_);
   bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
@@ -236,7 +235,7 @@ void TVex_ComTestF::StartPort() {
   std::string line = read("BaudRate", "9600");
   SetPanel(2, line);
   for (const char* key : {"Parity", "DataBits", "StopBits"}) {
-    const char* defaultValue = std::string(key) == "Parity" ? "None"
+    const char* defaultValue = std::string(key) == "Parity"     ? "None"
                                : std::string(key) == "DataBits" ? "8"
                                                                 : "1";
     line += "," + read(key, defaultValue);
@@ -288,7 +287,9 @@ void TVex_ComTestF::EventThreadFailed(std::exception_ptr error) {
   platform::ShowError(error);
 }
 
-void TVex_ComTestF::AddLogLine(const std::string& bytes) { memo1_->appendPlainText(FromBytes(bytes)); }
+void TVex_ComTestF::AddLogLine(const std::string& bytes) {
+  memo1_->appendPlainText(FromBytes(bytes));
+}
 
 void TVex_ComTestF::SetPanel(int index, const std::string& text) {
   panels_[static_cast<size_t>(index)]->setText(QString::fromStdString(text));

@@ -1,15 +1,16 @@
 // Measures the engine against a raw poll + read loop on the same pseudo-terminals, in one
 // run with interleaved rounds (absolute times drift on shared machines; ratios do not).
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <dirent.h>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -25,7 +26,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRounds = 5;
 constexpr int kTripsPerRound = 2000;
 constexpr size_t kStreamBytes = 16u << 20;
-const std::string kFrame = "\x02" "01WHO\r\n";
+const std::string kFrame =
+    "\x02"
+    "01WHO\r\n";
 
 struct Pty {
   int master = -1;
@@ -80,6 +83,12 @@ double EngineTrip(int master, HANDLE port, OVERLAPPED& ov) {
   return std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
 }
 
+double CpuMicros() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
+}
+
 void Latency() {
   Pty rawPty, enginePty;
   const int fd = OpenRaw(rawPty.slave);
@@ -90,17 +99,27 @@ void Latency() {
   OVERLAPPED ov{};
   ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::vector<double> raw, engine;
+  double rawCpu = 0, engineCpu = 0;
   for (int round = 0; round < kRounds; ++round) {
+    double t = CpuMicros();
     for (int i = 0; i < kTripsPerRound; ++i) raw.push_back(RawTrip(rawPty.master, fd));
-    for (int i = 0; i < kTripsPerRound; ++i) engine.push_back(EngineTrip(enginePty.master, port, ov));
+    rawCpu += CpuMicros() - t;
+    t = CpuMicros();
+    for (int i = 0; i < kTripsPerRound; ++i)
+      engine.push_back(EngineTrip(enginePty.master, port, ov));
+    engineCpu += CpuMicros() - t;
   }
+  const double trips = kRounds * kTripsPerRound;
   std::printf("latency, far-end write to completed read (us):\n");
-  std::printf("  raw poll+read   median %7.1f   p99 %7.1f\n", Percentile(raw, .5), Percentile(raw, .99));
+  std::printf("  raw poll+read   median %7.1f   p99 %7.1f\n", Percentile(raw, .5),
+              Percentile(raw, .99));
   std::printf("  engine          median %7.1f   p99 %7.1f\n", Percentile(engine, .5),
               Percentile(engine, .99));
   std::printf("  ratio           median %7.2f   p99 %7.2f   (target <= 1.5)\n",
               Percentile(engine, .5) / Percentile(raw, .5),
               Percentile(engine, .99) / Percentile(raw, .99));
+  std::printf("  CPU per trip    raw %.1f us, engine %.1f us (the process, both ends)\n",
+              rawCpu / trips, engineCpu / trips);
   CloseHandle(ov.hEvent);
   CloseHandle(port);
   close(fd);
@@ -215,11 +234,12 @@ void IdleAndMemory() {
   std::this_thread::sleep_for(std::chrono::seconds(1));
   const long idle = ContextSwitches() - switches;
   std::printf("64 open ports with their event threads:\n");
-  std::printf("  resident memory %ld KiB in all (%ld KiB before opening; target < 32768)\n",
-              after, before);
-  std::printf("  context switches of all threads while idle for 1 s: %ld (target 0; the\n"
-              "  bench's own main thread sleeping accounts for 1)\n",
-              idle);
+  std::printf("  resident memory %ld KiB in all (%ld KiB before opening; target < 32768)\n", after,
+              before);
+  std::printf(
+      "  context switches of all threads while idle for 1 s: %ld (target 0; the\n"
+      "  bench's own main thread sleeping accounts for 1)\n",
+      idle);
 }
 
 }  // namespace

@@ -51,8 +51,8 @@ int32_t TCustomComPort::StartWrite(const void* buffer, int32_t count, PAsyncOper
   if (size > 0) std::memcpy(operation->Data, buffer, size);
   operation->Size = static_cast<int32_t>(size);
   DWORD written = 0;
-  if (!StartedOrPending(WriteFile(handle_, buffer, static_cast<DWORD>(size), &written,
-                                  &operation->Overlapped))) {
+  if (!StartedOrPending(
+          WriteFile(handle_, buffer, static_cast<DWORD>(size), &written, &operation->Overlapped))) {
     throw EComPort(peWriteFile, LastError());
   }
   NotifyListenersState(lstTransmitting, true);

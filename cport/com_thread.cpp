@@ -33,7 +33,9 @@ constexpr std::array<Dispatch, 10> kOrder = {{
 }  // namespace
 
 TComThread::TComThread(TCustomComPort* port, uint64_t generation)
-    : port_(port), stopEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)), generation_(generation) {
+    : port_(port),
+      stopEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      generation_(generation) {
   SetPriority(port->ThreadPriority());
   SetCommMask(port->DeviceHandle(), EventsToMask(port->Events()));
   Start();

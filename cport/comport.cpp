@@ -152,9 +152,8 @@ void TCustomComPort::StartEventThread() {
   if (events_.Empty()) return;
   try {
     if (syncMethod_ == smWindowSync) {
-      window_ = CreateMessageWindow([this](HWND w, UINT m, WPARAM wp, LPARAM lp) {
-        return PortWindowProc(w, m, wp, lp);
-      });
+      window_ = CreateMessageWindow(
+          [this](HWND w, UINT m, WPARAM wp, LPARAM lp) { return PortWindowProc(w, m, wp, lp); });
     }
     eventThread_ = std::make_unique<TComThread>(this, ++threadGeneration_);
     threadCreated_ = true;

@@ -113,17 +113,38 @@ LRESULT TCustomComPort::PortWindowProc(HWND window, UINT message, WPARAM wParam,
   try {
     if (!connected_) return 0;
     switch (wParam) {
-      case 1: HandleRxChar(); break;
-      case 2: HandleRxFlag(); break;
-      case 4: HandleTxEmpty(); break;
-      case 8: HandleCTSChange(); break;
-      case 16: HandleDSRChange(); break;
-      case 32: HandleRLSDChange(); break;
-      case 64: HandleBreak(); break;
-      case 128: HandleError(); break;
-      case 256: HandleRing(); break;
-      case 1024: HandleRx80Full(); break;
-      default: break;
+      case 1:
+        HandleRxChar();
+        break;
+      case 2:
+        HandleRxFlag();
+        break;
+      case 4:
+        HandleTxEmpty();
+        break;
+      case 8:
+        HandleCTSChange();
+        break;
+      case 16:
+        HandleDSRChange();
+        break;
+      case 32:
+        HandleRLSDChange();
+        break;
+      case 64:
+        HandleBreak();
+        break;
+      case 128:
+        HandleError();
+        break;
+      case 256:
+        HandleRing();
+        break;
+      case 1024:
+        HandleRx80Full();
+        break;
+      default:
+        break;
     }
   } catch (...) {
     platform::ShowError(std::current_exception());

@@ -43,11 +43,10 @@ DCB BuildDcb(const TCustomComPort& port) {
 
 // Signed values pass bit for bit: -1 is MAXDWORD.
 COMMTIMEOUTS BuildTimeouts(const TComTimeouts& t) {
-  return COMMTIMEOUTS{static_cast<DWORD>(t.ReadInterval()),
-                      static_cast<DWORD>(t.ReadTotalMultiplier()),
-                      static_cast<DWORD>(t.ReadTotalConstant()),
-                      static_cast<DWORD>(t.WriteTotalMultiplier()),
-                      static_cast<DWORD>(t.WriteTotalConstant())};
+  return COMMTIMEOUTS{
+      static_cast<DWORD>(t.ReadInterval()), static_cast<DWORD>(t.ReadTotalMultiplier()),
+      static_cast<DWORD>(t.ReadTotalConstant()), static_cast<DWORD>(t.WriteTotalMultiplier()),
+      static_cast<DWORD>(t.WriteTotalConstant())};
 }
 
 bool TCustomComPort::CanApply() const { return connected_ && updateCount_ == 0 && !loading_; }

@@ -8,7 +8,12 @@
 namespace cport {
 
 enum TListenerState : uint8_t {
-  lstConnection, lstCTS, lstDSR, lstRLSD, lstReceiving, lstTransmitting
+  lstConnection,
+  lstCTS,
+  lstDSR,
+  lstRLSD,
+  lstReceiving,
+  lstTransmitting
 };
 enum TListenerNotice : uint8_t { lnRing, lnTxEmpty, lnEventChar };
 

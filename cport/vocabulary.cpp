@@ -5,8 +5,8 @@
 namespace cport {
 namespace {
 
-constexpr std::array<uint32_t, 16> kSpeeds = {0,     110,   300,    600,    1200,  2400,
-                                              4800,  9600,  14400,  19200,  38400, 56000,
+constexpr std::array<uint32_t, 16> kSpeeds = {0,     110,    300,    600,   1200,  2400,
+                                              4800,  9600,   14400,  19200, 38400, 56000,
                                               57600, 115200, 128000, 256000};
 constexpr std::array<const char*, 16> kBaudTexts = {
     "Custom", "110",   "300",   "600",   "1200",  "2400",   "4800",   "9600",

@@ -12,8 +12,22 @@ class TCustomComPort;
 using TObject = TCustomComPort;
 
 enum TBaudRate : uint8_t {
-  brCustom, br110, br300, br600, br1200, br2400, br4800, br9600,
-  br14400, br19200, br38400, br56000, br57600, br115200, br128000, br256000
+  brCustom,
+  br110,
+  br300,
+  br600,
+  br1200,
+  br2400,
+  br4800,
+  br9600,
+  br14400,
+  br19200,
+  br38400,
+  br56000,
+  br57600,
+  br115200,
+  br128000,
+  br256000
 };
 enum TStopBits : uint8_t { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
 enum TDataBits : uint8_t { dbFive, dbSix, dbSeven, dbEight };
@@ -22,16 +36,30 @@ enum TDTRFlowControl : uint8_t { dtrDisable, dtrEnable, dtrHandshake };
 enum TRTSFlowControl : uint8_t { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
 enum TFlowControl : uint8_t { fcHardware, fcSoftware, fcNone, fcCustom };
 enum TComEvent : uint8_t {
-  evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full
+  evRxChar,
+  evTxEmpty,
+  evRxFlag,
+  evRing,
+  evBreak,
+  evCTS,
+  evDSR,
+  evError,
+  evRLSD,
+  evRx80Full
 };
 enum TComError : uint8_t {
-  ceFrame, ceRxParity, ceOverrun, ceBreak, ceIO, ceMode, ceRxOver, ceTxFull
+  ceFrame,
+  ceRxParity,
+  ceOverrun,
+  ceBreak,
+  ceIO,
+  ceMode,
+  ceRxOver,
+  ceTxFull
 };
 enum TLineSignal : uint8_t { lsCTS, lsDSR, lsRing, lsRLSD };
 enum TSyncMethod : uint8_t { smThreadSync, smWindowSync, smNone };
-enum TSettingsGroup : uint8_t {
-  sgBasic, sgFlowControl, sgBuffer, sgTimeouts, sgParity, sgOthers
-};
+enum TSettingsGroup : uint8_t { sgBasic, sgFlowControl, sgBuffer, sgTimeouts, sgParity, sgOthers };
 
 using TComEvents = TSet<TComEvent, 10>;
 using TComErrors = TSet<TComError, 8>;

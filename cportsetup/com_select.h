@@ -8,7 +8,13 @@
 namespace cport {
 
 enum TComProperty : uint8_t {
-  cpNone, cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl
+  cpNone,
+  cpPort,
+  cpBaudRate,
+  cpDataBits,
+  cpStopBits,
+  cpParity,
+  cpFlowControl
 };
 
 // Knows one basic setting of a port: fills a list with its values, converts between list

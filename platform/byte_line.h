@@ -18,8 +18,8 @@ struct RxError {
 
 // Modem changes and line errors that happened since the last look.
 struct LineStatus {
-  DWORD events = 0;  // EV_CTS, EV_DSR, EV_RLSD, EV_RING, EV_BREAK
-  DWORD errors = 0;  // CE_* beyond those tied to one byte
+  DWORD events = 0;   // EV_CTS, EV_DSR, EV_RLSD, EV_RING, EV_BREAK
+  DWORD errors = 0;   // CE_* beyond those tied to one byte
   bool gone = false;  // the device has gone away
 };
 

@@ -69,8 +69,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {
 }
 
 BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue) {
-  return platform::OnDevice(file, "SetupComm",
-                            [&](auto& d) { return d.Setup(inQueue, outQueue); });
+  return platform::OnDevice(file, "SetupComm", [&](auto& d) { return d.Setup(inQueue, outQueue); });
 }
 
 BOOL SetCommState(HANDLE file, DCB* dcb) {
@@ -125,8 +124,8 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD length, DWORD* read, OVERLAPPED* 
 
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD length, DWORD* written,
                OVERLAPPED* overlapped) {
-  return platform::OnDevice(
-      file, "WriteFile", [&](auto& d) { return d.Write(buffer, length, written, overlapped); });
+  return platform::OnDevice(file, "WriteFile",
+                            [&](auto& d) { return d.Write(buffer, length, written, overlapped); });
 }
 
 BOOL PurgeComm(HANDLE file, DWORD flags) {

@@ -15,6 +15,7 @@
 namespace platform {
 namespace {
 
+constexpr DWORD kGoneError = ERROR_ACCESS_DENIED;
 constexpr size_t kDefaultInputQueue = 4096;
 constexpr size_t kMinInputQueue = 64;
 constexpr DWORD kMaxQueue = 1u << 24;
@@ -74,12 +75,7 @@ void CommDevice::OnClose() {
     std::lock_guard lock(mutex_);
     if (stopping_) return;
     stopping_ = true;
-    for (auto& r : reads_) Complete(r.overlapped, ERROR_OPERATION_ABORTED, r.done);
-    for (auto& w : writes_) Complete(w.overlapped, ERROR_OPERATION_ABORTED, w.done);
-    if (wait_) Complete(wait_->overlapped, ERROR_OPERATION_ABORTED, 0);
-    reads_.clear();
-    writes_.clear();
-    wait_.reset();
+    EndAllPending(ERROR_OPERATION_ABORTED);
   }
   Wake();
   if (driver_.joinable()) driver_.join();
@@ -98,7 +94,7 @@ DWORD CommDevice::BeginCall(const char* name) {
 BOOL CommDevice::Setup(DWORD inQueue, DWORD outQueue) {
   if (inQueue > kMaxQueue || outQueue > kMaxQueue) return FailWith(ERROR_INVALID_PARAMETER);
   std::lock_guard lock(mutex_);
-  if (gone_) return FailWith(goneError_);
+  if (gone_) return FailWith(kGoneError);
   input_.Resize(std::max<size_t>(inQueue, kMinInputQueue));
   lineReadable_ = true;
   Wake();
@@ -108,7 +104,7 @@ BOOL CommDevice::Setup(DWORD inQueue, DWORD outQueue) {
 BOOL CommDevice::SetState(const DCB& dcb) {
   if (!ValidDcb(dcb)) return FailWith(ERROR_INVALID_PARAMETER);
   std::lock_guard lock(mutex_);
-  if (gone_) return FailWith(goneError_);
+  if (gone_) return FailWith(kGoneError);
   if (DWORD err = line_->Configure(dcb)) return FailWith(err);
   dcb_ = dcb;
   line_->SetDtr(dcb.fDtrControl != DTR_CONTROL_DISABLE);
@@ -130,7 +126,7 @@ BOOL CommDevice::GetState(DCB& dcb) {
 
 BOOL CommDevice::SetTimeouts(const COMMTIMEOUTS& timeouts) {
   std::lock_guard lock(mutex_);
-  if (gone_) return FailWith(goneError_);
+  if (gone_) return FailWith(kGoneError);
   timeouts_ = timeouts;
   return TRUE;
 }
@@ -143,7 +139,7 @@ BOOL CommDevice::GetTimeouts(COMMTIMEOUTS& timeouts) {
 
 BOOL CommDevice::ClearError(DWORD* errors, COMSTAT* stat) {
   std::lock_guard lock(mutex_);
-  if (gone_) return FailWith(goneError_);
+  if (gone_) return FailWith(kGoneError);
   if (errors) *errors = errorWord_;
   errorWord_ = 0;
   if (stat) {
@@ -160,7 +156,7 @@ BOOL CommDevice::ClearError(DWORD* errors, COMSTAT* stat) {
 BOOL CommDevice::ModemStatus(DWORD* status) {
   if (!status) return FailWith(ERROR_INVALID_PARAMETER);
   std::lock_guard lock(mutex_);
-  if (gone_) return FailWith(goneError_);
+  if (gone_) return FailWith(kGoneError);
   if (DWORD err = line_->ModemStatus(*status)) return FailWith(err);
   return TRUE;
 }
@@ -190,7 +186,7 @@ BOOL CommDevice::GetMask(DWORD* mask) {
 BOOL CommDevice::WaitEvent(DWORD* mask, OVERLAPPED* overlapped) {
   if (!mask || !overlapped) return FailWith(ERROR_INVALID_PARAMETER);
   std::lock_guard lock(mutex_);
-  if (gone_) return FailWith(goneError_);
+  if (gone_) return FailWith(kGoneError);
   if (wait_ || eventMask_ == 0) return FailWith(ERROR_INVALID_PARAMETER);
   MarkPending(overlapped);
   if (const DWORD hit = history_ & eventMask_) {
@@ -206,7 +202,7 @@ BOOL CommDevice::WaitEvent(DWORD* mask, OVERLAPPED* overlapped) {
 BOOL CommDevice::Read(void* buffer, DWORD length, DWORD* done, OVERLAPPED* overlapped) {
   if (!overlapped || (!buffer && length > 0)) return FailWith(ERROR_INVALID_PARAMETER);
   std::lock_guard lock(mutex_);
-  if (gone_) return FailWith(goneError_);
+  if (gone_) return FailWith(kGoneError);
   MarkPending(overlapped);
   PendingRead read{overlapped, static_cast<uint8_t*>(buffer), length, 0, {}, {}, {}};
   return StartRead(read, done, Clock::now()) ? TRUE : FailWith(ERROR_IO_PENDING);
@@ -216,11 +212,10 @@ BOOL CommDevice::Read(void* buffer, DWORD length, DWORD* done, OVERLAPPED* overl
 bool CommDevice::StartRead(PendingRead read, DWORD* done, TimePoint now) {
   const COMMTIMEOUTS& t = timeouts_;
   const bool intervalMax = t.ReadIntervalTimeout == MAXDWORD;
-  const bool returnAtOnce = intervalMax && t.ReadTotalTimeoutMultiplier == 0 &&
-                            t.ReadTotalTimeoutConstant == 0;
+  const bool returnAtOnce =
+      intervalMax && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
   const bool firstByte = intervalMax && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
-                         t.ReadTotalTimeoutConstant != 0 &&
-                         t.ReadTotalTimeoutConstant != MAXDWORD;
+                         t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
   const bool whatIsThereOrTotal = intervalMax && !returnAtOnce && !firstByte &&
                                   t.ReadTotalTimeoutMultiplier != MAXDWORD &&
                                   t.ReadTotalTimeoutConstant != MAXDWORD;
@@ -229,7 +224,8 @@ bool CommDevice::StartRead(PendingRead read, DWORD* done, TimePoint now) {
   if (returnAtOnce || read.wanted == 0) {
     read.totalDeadline = now;
   } else if (firstByte) {
-    if (front && input_.Count() > 0) read.totalDeadline = now;
+    if (front && input_.Count() > 0)
+      read.totalDeadline = now;
     else {
       read.wanted = 1;
       read.totalDeadline = now + Millis(t.ReadTotalTimeoutConstant);
@@ -279,7 +275,7 @@ bool CommDevice::ReadCompleteOrExpired(const PendingRead& read, TimePoint now) c
 BOOL CommDevice::Write(const void* buffer, DWORD length, DWORD* done, OVERLAPPED* overlapped) {
   if (!overlapped || (!buffer && length > 0)) return FailWith(ERROR_INVALID_PARAMETER);
   std::lock_guard lock(mutex_);
-  if (gone_) return FailWith(goneError_);
+  if (gone_) return FailWith(kGoneError);
   MarkPending(overlapped);
   const TimePoint now = Clock::now();
   PendingWrite write{overlapped, static_cast<const uint8_t*>(buffer), length, 0, {}};
@@ -293,7 +289,7 @@ BOOL CommDevice::Write(const void* buffer, DWORD length, DWORD* done, OVERLAPPED
     if (drainCheck_) Wake();
     return TRUE;
   }
-  if (gone_) return FailWith(goneError_);
+  if (gone_) return FailWith(kGoneError);
   writes_.push_back(write);
   Wake();
   return FailWith(ERROR_IO_PENDING);
@@ -340,9 +336,14 @@ void CommDevice::Run() {
       fds[count++] = pollfd{gone_ ? -1 : line_->StatusFd(), POLLIN, 0};
       timeout = PollTimeoutMs(Clock::now());
     }
-    if (poll(fds, count, timeout) < 0 && errno != EINTR) return;
+    const int ready = poll(fds, count, timeout);
     std::lock_guard lock(mutex_);
     if (stopping_) return;
+    // A poll that cannot go on leaves nothing to serve the device: fail it, never hang.
+    if (ready < 0 && errno != EINTR) {
+      MarkGone();
+      return;
+    }
     if (fds[0].revents) DrainWake();
     if (fds[1].revents) lineReadable_ = true;
     if (!gone_) Service(Clock::now());
@@ -403,7 +404,7 @@ void CommDevice::PumpInput() {
     errors.clear();
     const ssize_t n = line_->Receive(chunk, room, errors);
     if (n < 0) {
-      MarkGone(errno);
+      MarkGone();
       return;
     }
     if (n > 0) AcceptInput(chunk, static_cast<size_t>(n), errors, dsrBlocks);
@@ -443,7 +444,7 @@ void CommDevice::AcceptInput(uint8_t* bytes, size_t count, const std::vector<RxE
 void CommDevice::TakeLineStatus() {
   const LineStatus status = line_->TakeStatus();
   if (status.gone) {
-    MarkGone(EIO);
+    MarkGone();
     return;
   }
   errorWord_ |= status.errors;
@@ -478,7 +479,7 @@ bool CommDevice::TransmitFront(PendingWrite& write) {
   }
   const ssize_t n = line_->Transmit(write.buffer + write.done, write.length - write.done);
   if (n < 0) {
-    MarkGone(errno);
+    MarkGone();
     return false;
   }
   if (n > 0) transmitting_ = true;
@@ -532,20 +533,21 @@ void CommDevice::RaiseEvents(DWORD events) {
   }
 }
 
-// Everything pending ends with the same code, and every later call fails with it.
-void CommDevice::MarkGone(int err) {
+// Everything pending ends with the code Windows gives for a removed USB serial port, and
+// every later call fails with it.
+void CommDevice::MarkGone() {
   gone_ = true;
-  goneError_ = err == 0 ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(err);
-  if (goneError_ == ERROR_FILE_NOT_FOUND || goneError_ == ERROR_GEN_FAILURE) {
-    goneError_ = ERROR_ACCESS_DENIED;
-  }
-  for (auto& r : reads_) Complete(r.overlapped, goneError_, r.done);
-  for (auto& w : writes_) Complete(w.overlapped, goneError_, w.done);
-  if (wait_) Complete(wait_->overlapped, goneError_, 0);
+  EndAllPending(kGoneError);
+  drainCheck_.reset();
+}
+
+void CommDevice::EndAllPending(DWORD error) {
+  for (auto& r : reads_) Complete(r.overlapped, error, r.done);
+  for (auto& w : writes_) Complete(w.overlapped, error, w.done);
+  if (wait_) Complete(wait_->overlapped, error, 0);
   reads_.clear();
   writes_.clear();
   wait_.reset();
-  drainCheck_.reset();
 }
 
 void CommDevice::Complete(OVERLAPPED* overlapped, DWORD error, DWORD bytes) {

@@ -83,7 +83,8 @@ class CommDevice : public KernelObject {
   void CheckTransmitterEmpty(TimePoint now);
   void UpdateInputFlowControl();
   void RaiseEvents(DWORD events);
-  void MarkGone(int err);
+  void MarkGone();
+  void EndAllPending(DWORD error);
 
   bool StartRead(PendingRead read, DWORD* done, TimePoint now);
   DWORD TakeFromQueue(PendingRead& read, DWORD limit, TimePoint now);
@@ -99,7 +100,6 @@ class CommDevice : public KernelObject {
   std::mutex mutex_;
   bool stopping_ = false;
   bool gone_ = false;
-  DWORD goneError_ = 0;
   bool lineReadable_ = true;
   InputQueue input_;
   DCB dcb_{};

@@ -26,7 +26,8 @@ struct Waiter {
 
 class EventObject : public KernelObject {
  public:
-  EventObject(bool manualReset, bool signalled) : manualReset_(manualReset), signalled_(signalled) {}
+  EventObject(bool manualReset, bool signalled)
+      : manualReset_(manualReset), signalled_(signalled) {}
 
   // All of these run under EventLock.
   void Set() {

@@ -18,9 +18,9 @@ namespace {
 constexpr off_t kMaxProfileSize = 64 << 20;
 
 struct Line {
-  size_t begin;    // first byte of the line
-  size_t end;      // one past its last byte, before the line end
-  size_t next;     // first byte of the following line
+  size_t begin;  // first byte of the line
+  size_t end;    // one past its last byte, before the line end
+  size_t next;   // first byte of the following line
 };
 
 struct Profile {

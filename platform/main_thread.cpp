@@ -121,8 +121,8 @@ bool ServeMainThreadFor(const std::function<bool()>& done, std::chrono::millisec
   for (;;) {
     {
       std::unique_lock lock(q.mutex);
-      const bool ready = q.mainWaiters.wait_until(
-          lock, deadline, [&] { return done() || !q.requests.empty(); });
+      const bool ready =
+          q.mainWaiters.wait_until(lock, deadline, [&] { return done() || !q.requests.empty(); });
       if (!ready) return false;
       if (q.requests.empty()) return true;
     }

@@ -112,9 +112,12 @@ class PosixLine : public ByteLine {
   }
 
   void Purge(bool input, bool output) override {
-    if (input && output) ioctl(fd_, TCFLSH, TCIOFLUSH);
-    else if (input) ioctl(fd_, TCFLSH, TCIFLUSH);
-    else if (output) ioctl(fd_, TCFLSH, TCOFLUSH);
+    if (input && output)
+      ioctl(fd_, TCFLSH, TCIOFLUSH);
+    else if (input)
+      ioctl(fd_, TCFLSH, TCIFLUSH);
+    else if (output)
+      ioctl(fd_, TCFLSH, TCOFLUSH);
   }
 
   DWORD Configure(const DCB& dcb) override {

@@ -132,5 +132,4 @@ int32_t RegistryStore::ReadInteger(const std::string& name) const {
   return number;
 }
 
-
 }  // namespace platform

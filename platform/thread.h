@@ -7,7 +7,15 @@
 
 namespace platform {
 
-enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+enum class TThreadPriority {
+  tpIdle,
+  tpLowest,
+  tpLower,
+  tpNormal,
+  tpHigher,
+  tpHighest,
+  tpTimeCritical
+};
 
 // The value a priority has for SetThreadPriority: -15, -2, -1, 0, 1, 2, 15.
 int ThreadPriorityValue(TThreadPriority priority);

@@ -272,9 +272,8 @@ void VirtualPort::ClearCalls() {
 
 bool VirtualPort::WaitForCall(const std::string& call, std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] {
-    return std::find(calls_.begin(), calls_.end(), call) != calls_.end();
-  });
+  return changed_.wait_for(
+      lock, timeout, [&] { return std::find(calls_.begin(), calls_.end(), call) != calls_.end(); });
 }
 
 DCB VirtualPort::LastDcb() const {

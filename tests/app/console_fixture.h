@@ -30,11 +30,11 @@ class ConsoleTest : public ::testing::Test {
   void SetUp() override {
     com1_ = platform::InstallVirtualPort("COM1");
     funcp::ExePath = folder_.Path().string() + "/";
-    funcp::SetMessageBoxHook([this](const std::string& text, const std::string& caption,
-                                    uint32_t flags) {
-      boxes_.push_back({text, caption, flags});
-      return funcp::IDOK;
-    });
+    funcp::SetMessageBoxHook(
+        [this](const std::string& text, const std::string& caption, uint32_t flags) {
+          boxes_.push_back({text, caption, flags});
+          return funcp::IDOK;
+        });
   }
   void TearDown() override {
     window_.reset();

@@ -124,8 +124,8 @@ TEST_F(ConsoleTest, AnswersAreLoggedAndEchoesHidden) {
   com1_->Send(STX + "01WHO,TC");
   com1_->Send("-100\r\n");
   ASSERT_TRUE(ServeUntil([&] { return LogLines().size() >= 2; }));
-  EXPECT_EQ(LogLines(), (std::vector<std::string>{"[Send] => " + STX + "01WHO",
-                                                  "[Rcv] => 01WHO,TC-100"}));
+  EXPECT_EQ(LogLines(),
+            (std::vector<std::string>{"[Send] => " + STX + "01WHO", "[Rcv] => 01WHO,TC-100"}));
   QTest::mouseClick(window_->SpeedButton1(), Qt::LeftButton);
   EXPECT_TRUE(LogLines().empty());
 }

@@ -70,8 +70,7 @@ TEST_F(SettingsButton, AnUnreadablePortListEndsTheSequenceWithThePortClosed) {
   cport::SetSerialPortSource(sysfs_.Root() + "/missing");
   window_->BitBtn1()->click();
   ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0].text,
-            "Error reading Combo1.ComProperty: Registry error (win error code: 2)");
+  EXPECT_EQ(boxes_[0].text, "Error reading Combo1.ComProperty: Registry error (win error code: 2)");
   EXPECT_FALSE(com1_->IsOpen());
 }
 

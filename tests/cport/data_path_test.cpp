@@ -17,8 +17,12 @@ class DataPath : public PortOnVirtualLine {
 };
 
 TEST_F(DataPath, WriteTextSendsTheBytes) {
-  EXPECT_EQ(port_->WriteText("\x02" "01WHO\r\n"), 8);
-  EXPECT_EQ(far_->Take(), "\x02" "01WHO\r\n");
+  EXPECT_EQ(port_->WriteText("\x02"
+                             "01WHO\r\n"),
+            8);
+  EXPECT_EQ(far_->Take(),
+            "\x02"
+            "01WHO\r\n");
 }
 
 TEST_F(DataPath, EmptyTextsAndCountsTouchNothing) {
@@ -45,9 +49,9 @@ TEST_F(DataPath, ReadTextIsTrimmedToWhatWasQueued) {
 TEST_F(DataPath, NullRecordsAreRefused) {
   PAsyncOperation none = nullptr;
   char buf[4];
-  for (auto call : std::vector<std::function<void()>>{
-           [&] { port_->StartWrite("x", 1, none); }, [&] { port_->StartRead(buf, 1, none); },
-           [&] { port_->WaitForCompletion(none); }}) {
+  for (auto call : std::vector<std::function<void()>>{[&] { port_->StartWrite("x", 1, none); },
+                                                      [&] { port_->StartRead(buf, 1, none); },
+                                                      [&] { port_->WaitForCompletion(none); }}) {
     try {
       call();
       ADD_FAILURE();

@@ -26,9 +26,13 @@ TEST_F(PortOnVirtualLine, ReceivedBytesReachOnRxCharOnTheMainThread) {
     got += part;
   };
   port_->OpenPort();
-  far_->Send("\x02" "01ANSWER\r\n");
+  far_->Send(
+      "\x02"
+      "01ANSWER\r\n");
   ServeUntil([&] { return got.size() == 11; });
-  EXPECT_EQ(got, "\x02" "01ANSWER\r\n");
+  EXPECT_EQ(got,
+            "\x02"
+            "01ANSWER\r\n");
   EXPECT_TRUE(onMain);
   EXPECT_GE(calls, 1);
 }
@@ -82,13 +86,7 @@ TEST_F(PortOnVirtualLine, AnErrorInAHandlerEndsDeliveryAndIsReportedOnce) {
     ++rxCalls;
     throw EComPort(peReadFile, 5);
   };
-  port_->OnEventThreadError = [&](TObject*, std::exception_ptr e) {
-    try {
-      std::rethrow_exception(e);
-    } catch (const std::exception& ex) {
-      reported = ex.what();
-    }
-  };
+  port_->OnEventThreadError = [&](TObject*, std::exception_ptr e) { reported = MessageOf(e); };
   port_->OpenPort();
   far_->Send("a");
   ServeUntil([&] { return !reported.empty(); });
@@ -106,13 +104,7 @@ TEST_F(PortOnVirtualLine, AnErrorInAHandlerEndsDeliveryAndIsReportedOnce) {
 
 TEST_F(PortOnVirtualLine, AVanishedDeviceEndsTheThreadWithoutSpinning) {
   std::string reported;
-  port_->OnEventThreadError = [&](TObject*, std::exception_ptr e) {
-    try {
-      std::rethrow_exception(e);
-    } catch (const std::exception& ex) {
-      reported = ex.what();
-    }
-  };
+  port_->OnEventThreadError = [&](TObject*, std::exception_ptr e) { reported = MessageOf(e); };
   port_->OpenPort();
   far_->Vanish();
   ServeUntil([&] { return !reported.empty(); });
@@ -177,13 +169,7 @@ TEST_F(PortOnVirtualLine, WindowMessagesDeliverAndAreDroppedWhenClosed) {
 TEST_F(PortOnVirtualLine, WindowDeliveryShowsHandlerErrorsAndGoesOn) {
   port_->SetSyncMethod(smWindowSync);
   std::string shown;
-  platform::SetErrorDisplay([&](std::exception_ptr e) {
-    try {
-      std::rethrow_exception(e);
-    } catch (const std::exception& ex) {
-      shown = ex.what();
-    }
-  });
+  platform::SetErrorDisplay([&](std::exception_ptr e) { shown = MessageOf(e); });
   int calls = 0;
   port_->OnRxChar = [&](TObject*, int32_t count) {
     std::string s;

@@ -103,8 +103,8 @@ TEST(LineControlBlock, FieldsFollowTheSettings) {
   port.FlowControl().SetTxContinueOnXoff(true);
   port.FlowControl().SetControlDTR(dtrHandshake);
   dcb = BuildDcb(port);
-  EXPECT_EQ(DcbFlagWord(dcb), 0x0001u | 0x0002u | 0x0008u | 0x0020u | 0x0040u | 0x0080u |
-                                  0x0100u | 0x0200u | 0x0400u | 0x0800u);
+  EXPECT_EQ(DcbFlagWord(dcb), 0x0001u | 0x0002u | 0x0008u | 0x0020u | 0x0040u | 0x0080u | 0x0100u |
+                                  0x0200u | 0x0400u | 0x0800u);
   EXPECT_EQ(dcb.ErrorChar, '?');
   EXPECT_EQ(dcb.Parity, 3);
   EXPECT_EQ(dcb.StopBits, 2);
@@ -131,8 +131,7 @@ TEST_F(PortOnVirtualLine, OpeningAppliesQueuesLineAndTimeoutsInOrder) {
   port_->SetEvents({});
   port_->OpenPort();
   EXPECT_EQ(Calls(), (Strings{"CreateFileA", "SetupComm", "SetCommState", "SetCommTimeouts",
-                              "GetCommModemStatus", "GetCommModemStatus",
-                              "GetCommModemStatus"}));
+                              "GetCommModemStatus", "GetCommModemStatus", "GetCommModemStatus"}));
   EXPECT_EQ(DcbFlagWord(far_->LastDcb()), 0x0001u);
 }
 
@@ -207,7 +206,7 @@ TEST_F(PortOnVirtualLine, ARejectedSettingAtOpenClosesTheDeviceAgain) {
     } catch (const EComPort& e) {
       const int expected = std::string(call) == "SetupComm"      ? peSetupComm
                            : std::string(call) == "SetCommState" ? peSetCommState
-                                                                  : peSetCommTimeouts;
+                                                                 : peSetCommTimeouts;
       EXPECT_EQ(e.ErrorNumber(), expected);
       EXPECT_EQ(e.SystemErrorCode(), 31);
     }

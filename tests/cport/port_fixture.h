@@ -56,6 +56,14 @@ class PortOnVirtualLine : public ::testing::Test {
     return ok;
   }
 
+  static std::string MessageOf(std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+  }
+
   static constexpr const char* kName = "VPORT";
   std::shared_ptr<platform::VirtualPort> far_;
   std::unique_ptr<TComPort> port_;

@@ -46,9 +46,15 @@ TEST_F(PortOnPty, ACommandGoesOutAndTheAnswerComesBackInBatches) {
     ++batches;
   };
   port_.OpenPort();
-  port_.WriteText("\x02" "01WHO\r\n");
-  EXPECT_EQ(ReadMaster(8), "\x02" "01WHO\r\n");
-  const std::string answer = "\x02" "01WHO,TC-100\r\n";
+  port_.WriteText(
+      "\x02"
+      "01WHO\r\n");
+  EXPECT_EQ(ReadMaster(8),
+            "\x02"
+            "01WHO\r\n");
+  const std::string answer =
+      "\x02"
+      "01WHO,TC-100\r\n";
   ASSERT_EQ(write(master_, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
   ASSERT_TRUE(platform::ServeMainThreadFor([&] { return got.size() == answer.size(); }, 10s));
   EXPECT_EQ(got, answer);

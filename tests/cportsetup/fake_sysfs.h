@@ -17,8 +17,9 @@ class FakeSysfs {
     std::filesystem::create_directories(entry / "device");
     std::filesystem::create_directories(folder_.Path() / "drivers" / "serial");
     symlink((folder_.Path() / "drivers" / "serial").c_str(), (entry / "device" / "driver").c_str());
-    if (uartType >= 0) testing_support::TempFolder::Write((entry / "type").string(),
-                                                          std::to_string(uartType) + "\n");
+    if (uartType >= 0)
+      testing_support::TempFolder::Write((entry / "type").string(),
+                                         std::to_string(uartType) + "\n");
   }
   void AddVirtual(const std::string& tty) {
     std::filesystem::create_directories(folder_.Path() / tty);

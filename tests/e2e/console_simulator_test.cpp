@@ -67,10 +67,9 @@ TEST_F(ConsoleWithSimulator, EchoesAreHiddenAndSplitNoisyRepliesAssembled) {
   ASSERT_TRUE(WaitForLines(2));
   Send("01XYZ");
   ASSERT_TRUE(WaitForLines(4));
-  EXPECT_EQ(LogLines(), (std::vector<std::string>{"[Send] => " + STX + "01WHO",
-                                                  "[Rcv] => 01WHO,SIM-TC100,V1.0",
-                                                  "[Send] => " + STX + "01XYZ",
-                                                  "[Rcv] => 01NG,01"}));
+  EXPECT_EQ(LogLines(),
+            (std::vector<std::string>{"[Send] => " + STX + "01WHO", "[Rcv] => 01WHO,SIM-TC100,V1.0",
+                                      "[Send] => " + STX + "01XYZ", "[Rcv] => 01NG,01"}));
 }
 
 // Every frame of the stream exactly once, intact; frames that share a delivery share a log
@@ -81,9 +80,8 @@ TEST_F(ConsoleWithSimulator, AStreamOfTenThousandFramesArrivesWhole) {
   StartConsole();
   Send("01STREAM");
   const std::string last = sim::StreamText(kFrames);
-  ASSERT_TRUE(ServeUntil([&] {
-    return window_->Frames().RxFrame().find(last) != std::string::npos;
-  }));
+  ASSERT_TRUE(
+      ServeUntil([&] { return window_->Frames().RxFrame().find(last) != std::string::npos; }));
   const QString log = window_->Memo1()->toPlainText();
   QRegularExpression frame(QStringLiteral("01SEQ,(\\d{6}),([0-9A-F]{4})"));
   std::set<int> seen;

@@ -95,8 +95,12 @@ class CommBehaviour : public ::testing::TestWithParam<LineKind> {
 };
 
 TEST_P(CommBehaviour, WrittenBytesArriveAndReceivedBytesAreRead) {
-  EXPECT_EQ(Write("\x02" "01WHO\r\n"), 8u);
-  EXPECT_EQ(far_->Receive(8), "\x02" "01WHO\r\n");
+  EXPECT_EQ(Write("\x02"
+                  "01WHO\r\n"),
+            8u);
+  EXPECT_EQ(far_->Receive(8),
+            "\x02"
+            "01WHO\r\n");
 
   far_->Send("answer");
   WaitForQueued(6);
@@ -311,10 +315,14 @@ TEST_P(CommBehaviour, SettingsAreCheckedAsWindowsChecksThem) {
     BYTE size, parity, stop;
     bool ok;
   };
-  const Case cases[] = {{8, NOPARITY, ONESTOPBIT, true},  {5, ODDPARITY, ONE5STOPBITS, true},
-                        {6, EVENPARITY, TWOSTOPBITS, true}, {4, NOPARITY, ONESTOPBIT, false},
-                        {9, NOPARITY, ONESTOPBIT, false},  {8, 5, ONESTOPBIT, false},
-                        {8, NOPARITY, 3, false},           {8, NOPARITY, ONE5STOPBITS, false},
+  const Case cases[] = {{8, NOPARITY, ONESTOPBIT, true},
+                        {5, ODDPARITY, ONE5STOPBITS, true},
+                        {6, EVENPARITY, TWOSTOPBITS, true},
+                        {4, NOPARITY, ONESTOPBIT, false},
+                        {9, NOPARITY, ONESTOPBIT, false},
+                        {8, 5, ONESTOPBIT, false},
+                        {8, NOPARITY, 3, false},
+                        {8, NOPARITY, ONE5STOPBITS, false},
                         {5, NOPARITY, TWOSTOPBITS, false}};
   for (const Case& c : cases) {
     DCB dcb = Dcb();
@@ -349,8 +357,7 @@ TEST_P(CommBehaviour, CallsOnAClosedHandleFailWithInvalidHandle) {
   port_ = INVALID_HANDLE_VALUE;
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, CommBehaviour,
-                         ::testing::Values(LineKind::Virtual, LineKind::Pty),
+INSTANTIATE_TEST_SUITE_P(Lines, CommBehaviour, ::testing::Values(LineKind::Virtual, LineKind::Pty),
                          [](const auto& info) { return LineKindName(info.param); });
 
 }  // namespace

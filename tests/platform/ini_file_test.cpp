@@ -95,7 +95,8 @@ TEST_F(IniFileTest, AFailedWriteRaisesAndLeavesTheFileAlone) {
     missingFolder.WriteString("S", "K", "V");
     FAIL();
   } catch (const IniWriteError& e) {
-    EXPECT_EQ(std::string(e.what()), "Unable to write to " + folder_.File("no/such/folder/Main.Ini"));
+    EXPECT_EQ(std::string(e.what()),
+              "Unable to write to " + folder_.File("no/such/folder/Main.Ini"));
   }
   std::filesystem::create_directory(folder_.File("dir.ini"));
   EXPECT_THROW(IniFile(folder_.File("dir.ini")).WriteString("S", "K", "V"), IniWriteError);

@@ -24,10 +24,10 @@ TEST(LastError, ErrnoTableGivesTheWindowsCodes) {
     DWORD code;
   };
   const Row rows[] = {
-      {0, 0},          {ENOENT, 2},   {ENOTDIR, 2},  {ENODEV, 2},   {ENXIO, 2},
-      {EACCES, 5},     {EPERM, 5},    {EBUSY, 5},    {EWOULDBLOCK, 5}, {EIO, 5},
-      {EBADF, 6},      {ENOTTY, 50},  {EINVAL, 87},  {ENOMEM, 8},   {EMFILE, 4},
-      {ECANCELED, 995}, {EINTR, 995}, {EINPROGRESS, 997}, {ENOSPC, 112}, {EDOM, 31},
+      {0, 0},           {ENOENT, 2},  {ENOTDIR, 2},       {ENODEV, 2},      {ENXIO, 2},
+      {EACCES, 5},      {EPERM, 5},   {EBUSY, 5},         {EWOULDBLOCK, 5}, {EIO, 5},
+      {EBADF, 6},       {ENOTTY, 50}, {EINVAL, 87},       {ENOMEM, 8},      {EMFILE, 4},
+      {ECANCELED, 995}, {EINTR, 995}, {EINPROGRESS, 997}, {ENOSPC, 112},    {EDOM, 31},
   };
   for (const Row& row : rows) EXPECT_EQ(Win32ErrorFromErrno(row.err), row.code) << row.err;
 }

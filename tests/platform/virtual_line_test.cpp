@@ -190,8 +190,7 @@ TEST_F(VirtualLineTest, InjectedFailuresAndTheCallLog) {
   DWORD status = 0;
   EXPECT_FALSE(GetCommModemStatus(port_, &status));
   EXPECT_EQ(GetLastError(), 22u);
-  const std::vector<std::string> expected = {"SetCommState", "SetCommState",
-                                             "GetCommModemStatus"};
+  const std::vector<std::string> expected = {"SetCommState", "SetCommState", "GetCommModemStatus"};
   EXPECT_EQ(far_->Calls(), expected);
 }
 

@@ -7,7 +7,10 @@ namespace {
 
 TEST(SimulatorProtocol, CommandsAreCutFromFramesAndGarbageIsDropped) {
   FrameReader reader;
-  const std::string bytes = "noise\r\n\x02" "01WHO\r\n\x02" "01DR";
+  const std::string bytes =
+      "noise\r\n\x02"
+      "01WHO\r\n\x02"
+      "01DR";
   auto commands = reader.Feed(bytes.data(), bytes.size());
   EXPECT_EQ(commands, std::vector<std::string>{"01WHO"});
   commands = reader.Feed("S,01,0001\r\n", 11);

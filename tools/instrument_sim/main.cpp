@@ -78,29 +78,53 @@ bool ParseInt(const char* text, int low, int& value) {
 
 bool ParseOptions(int argc, char** argv, Options& o) {
   static const option kLong[] = {
-      {"link", required_argument, nullptr, 'l'},  {"echo", no_argument, nullptr, 'e'},
-      {"split", required_argument, nullptr, 's'}, {"split-gap", required_argument, nullptr, 'g'},
-      {"noise", required_argument, nullptr, 'n'}, {"delay", required_argument, nullptr, 'd'},
-      {"pv", required_argument, nullptr, 'p'},    {"sv", required_argument, nullptr, 'v'},
+      {"link", required_argument, nullptr, 'l'},   {"echo", no_argument, nullptr, 'e'},
+      {"split", required_argument, nullptr, 's'},  {"split-gap", required_argument, nullptr, 'g'},
+      {"noise", required_argument, nullptr, 'n'},  {"delay", required_argument, nullptr, 'd'},
+      {"pv", required_argument, nullptr, 'p'},     {"sv", required_argument, nullptr, 'v'},
       {"stream", required_argument, nullptr, 'S'}, {"rate", required_argument, nullptr, 'r'},
-      {"help", no_argument, nullptr, 'h'},        {nullptr, 0, nullptr, 0}};
+      {"help", no_argument, nullptr, 'h'},         {nullptr, 0, nullptr, 0}};
   int c = 0;
   int count = 0;
   while ((c = getopt_long(argc, argv, "", kLong, nullptr)) != -1) {
     bool ok = true;
     switch (c) {
-      case 'l': o.link = optarg; break;
-      case 'e': o.echo = true; break;
-      case 's': ok = ParseInt(optarg, 1, o.split); break;
-      case 'g': ok = ParseInt(optarg, 0, o.splitGapMs); break;
-      case 'n': ok = ParseInt(optarg, 0, o.noise); break;
-      case 'd': ok = ParseInt(optarg, 0, o.delayMs); break;
-      case 'p': ok = ParseInt(optarg, 0, o.presentValue); break;
-      case 'v': ok = ParseInt(optarg, 0, o.setValue); break;
-      case 'S': ok = ParseInt(optarg, 0, count); o.streamCount = static_cast<uint32_t>(count); break;
-      case 'r': ok = ParseInt(optarg, 0, o.streamRate); break;
-      case 'h': std::fputs(kHelp, stdout); std::exit(0);
-      default: return false;
+      case 'l':
+        o.link = optarg;
+        break;
+      case 'e':
+        o.echo = true;
+        break;
+      case 's':
+        ok = ParseInt(optarg, 1, o.split);
+        break;
+      case 'g':
+        ok = ParseInt(optarg, 0, o.splitGapMs);
+        break;
+      case 'n':
+        ok = ParseInt(optarg, 0, o.noise);
+        break;
+      case 'd':
+        ok = ParseInt(optarg, 0, o.delayMs);
+        break;
+      case 'p':
+        ok = ParseInt(optarg, 0, o.presentValue);
+        break;
+      case 'v':
+        ok = ParseInt(optarg, 0, o.setValue);
+        break;
+      case 'S':
+        ok = ParseInt(optarg, 0, count);
+        o.streamCount = static_cast<uint32_t>(count);
+        break;
+      case 'r':
+        ok = ParseInt(optarg, 0, o.streamRate);
+        break;
+      case 'h':
+        std::fputs(kHelp, stdout);
+        std::exit(0);
+      default:
+        return false;
     }
     if (!ok) {
       std::fprintf(stderr, "instrument-sim: bad value for an option: %s\n", optarg);
@@ -195,8 +219,7 @@ class Simulator {
     if (streaming && (o_.streamRate > 0 || out_.empty())) next = std::min(next, streamDue_);
     if (next == Clock::time_point::max()) return -1;
     if (next <= now) return 0;
-    return static_cast<int>(
-        std::chrono::ceil<std::chrono::milliseconds>(next - now).count());
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(next - now).count());
   }
 
   void Send(int master) {
