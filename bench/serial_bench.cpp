@@ -83,6 +83,8 @@ double EngineTrip(int master, HANDLE port, OVERLAPPED& ov) {
   return std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
 }
 
+long ContextSwitches();
+
 double CpuMicros() {
   timespec t{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
@@ -100,14 +102,20 @@ void Latency() {
   ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::vector<double> raw, engine;
   double rawCpu = 0, engineCpu = 0;
+  long rawSwitches = 0, engineSwitches = 0;
   for (int round = 0; round < kRounds; ++round) {
     double t = CpuMicros();
+    long c = ContextSwitches();
     for (int i = 0; i < kTripsPerRound; ++i) raw.push_back(RawTrip(rawPty.master, fd));
     rawCpu += CpuMicros() - t;
+    rawSwitches += ContextSwitches() - c;
     t = CpuMicros();
-    for (int i = 0; i < kTripsPerRound; ++i)
+    c = ContextSwitches();
+    for (int i = 0; i < kTripsPerRound; ++i) {
       engine.push_back(EngineTrip(enginePty.master, port, ov));
+    }
     engineCpu += CpuMicros() - t;
+    engineSwitches += ContextSwitches() - c;
   }
   const double trips = kRounds * kTripsPerRound;
   std::printf("latency, far-end write to completed read (us):\n");
@@ -120,6 +128,8 @@ void Latency() {
               Percentile(engine, .99) / Percentile(raw, .99));
   std::printf("  CPU per trip    raw %.1f us, engine %.1f us (the process, both ends)\n",
               rawCpu / trips, engineCpu / trips);
+  std::printf("  switches/trip   raw %.2f, engine %.2f\n", static_cast<double>(rawSwitches) / trips,
+              static_cast<double>(engineSwitches) / trips);
   CloseHandle(ov.hEvent);
   CloseHandle(port);
   close(fd);

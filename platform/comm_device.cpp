@@ -337,16 +337,25 @@ void CommDevice::Run() {
       timeout = PollTimeoutMs(Clock::now());
     }
     const int ready = poll(fds, count, timeout);
-    std::lock_guard lock(mutex_);
-    if (stopping_) return;
-    // A poll that cannot go on leaves nothing to serve the device: fail it, never hang.
-    if (ready < 0 && errno != EINTR) {
-      MarkGone();
-      return;
+    std::vector<HANDLE> due;
+    {
+      std::lock_guard lock(mutex_);
+      if (stopping_) return;
+      // A poll that cannot go on leaves nothing to serve the device: fail it, never hang.
+      if (ready < 0 && errno != EINTR) {
+        MarkGone();
+        return;
+      }
+      if (fds[0].revents) DrainWake();
+      if (fds[1].revents) lineReadable_ = true;
+      deferSignals_ = true;
+      if (!gone_) Service(Clock::now());
+      deferSignals_ = false;
+      due.swap(signalsDue_);
     }
-    if (fds[0].revents) DrainWake();
-    if (fds[1].revents) lineReadable_ = true;
-    if (!gone_) Service(Clock::now());
+    // Signalled after the device lock is released, so that a woken caller does not at once
+    // block on it. A caller learns of a completion by its event, as the API requires.
+    for (HANDLE event : due) SetEvent(event);
   }
 }
 
@@ -553,7 +562,12 @@ void CommDevice::EndAllPending(DWORD error) {
 void CommDevice::Complete(OVERLAPPED* overlapped, DWORD error, DWORD bytes) {
   std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh).store(bytes, std::memory_order_relaxed);
   std::atomic_ref<ULONG_PTR>(overlapped->Internal).store(error, std::memory_order_release);
-  if (overlapped->hEvent) SetEvent(overlapped->hEvent);
+  if (!overlapped->hEvent) return;
+  if (deferSignals_) {
+    signalsDue_.push_back(overlapped->hEvent);
+  } else {
+    SetEvent(overlapped->hEvent);
+  }
 }
 
 void CommDevice::MarkPending(OVERLAPPED* overlapped) {

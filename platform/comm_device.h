@@ -90,7 +90,7 @@ class CommDevice : public KernelObject {
   DWORD TakeFromQueue(PendingRead& read, DWORD limit, TimePoint now);
   bool ReadCompleteOrExpired(const PendingRead& read, TimePoint now) const;
 
-  static void Complete(OVERLAPPED* overlapped, DWORD error, DWORD bytes);
+  void Complete(OVERLAPPED* overlapped, DWORD error, DWORD bytes);
   static void MarkPending(OVERLAPPED* overlapped);
 
   std::unique_ptr<ByteLine> line_;
@@ -113,6 +113,8 @@ class CommDevice : public KernelObject {
   std::deque<PendingRead> reads_;
   std::deque<PendingWrite> writes_;
   std::optional<PendingWait> wait_;
+  bool deferSignals_ = false;
+  std::vector<HANDLE> signalsDue_;
 };
 
 }  // namespace platform

@@ -14,7 +14,8 @@ namespace platform {
 namespace {
 
 // One lock guards the state of every event; each waiter sleeps on its own condition, so a
-// SetEvent wakes only the threads that wait for that event.
+// SetEvent wakes only the threads that wait for that event. Waiters are woken after the
+// lock is released, so a woken thread does not at once block on the lock again.
 std::mutex& EventLock() {
   static std::mutex* lock = new std::mutex;
   return *lock;
@@ -30,9 +31,9 @@ class EventObject : public KernelObject {
       : manualReset_(manualReset), signalled_(signalled) {}
 
   // All of these run under EventLock.
-  void Set() {
+  std::vector<std::shared_ptr<Waiter>> Set() {
     signalled_ = true;
-    for (Waiter* w : waiters_) w->wake.notify_one();
+    return waiters_;
   }
   void Reset() { signalled_ = false; }
   bool TryAcquire() {
@@ -40,13 +41,15 @@ class EventObject : public KernelObject {
     if (!manualReset_) signalled_ = false;
     return true;
   }
-  void AddWaiter(Waiter* w) { waiters_.push_back(w); }
-  void RemoveWaiter(Waiter* w) { waiters_.erase(std::find(waiters_.begin(), waiters_.end(), w)); }
+  void AddWaiter(const std::shared_ptr<Waiter>& w) { waiters_.push_back(w); }
+  void RemoveWaiter(const std::shared_ptr<Waiter>& w) {
+    waiters_.erase(std::find(waiters_.begin(), waiters_.end(), w));
+  }
 
  private:
   const bool manualReset_;
   bool signalled_;
-  std::vector<Waiter*> waiters_;
+  std::vector<std::shared_ptr<Waiter>> waiters_;
 };
 
 std::shared_ptr<EventObject> FindEvent(HANDLE h) { return FindHandleAs<EventObject>(h); }
@@ -64,17 +67,17 @@ DWORD WaitAny(const std::vector<std::shared_ptr<EventObject>>& events, DWORD mil
   int index = FirstSignalled(events);
   if (index >= 0) return WAIT_OBJECT_0 + index;
   if (milliseconds == 0) return WAIT_TIMEOUT;
-  Waiter waiter;
-  for (auto& e : events) e->AddWaiter(&waiter);
+  auto waiter = std::make_shared<Waiter>();
+  for (auto& e : events) e->AddWaiter(waiter);
   while ((index = FirstSignalled(events)) < 0) {
     if (milliseconds == INFINITE) {
-      waiter.wake.wait(lock);
-    } else if (waiter.wake.wait_until(lock, deadline) == std::cv_status::timeout) {
+      waiter->wake.wait(lock);
+    } else if (waiter->wake.wait_until(lock, deadline) == std::cv_status::timeout) {
       index = FirstSignalled(events);
       break;
     }
   }
-  for (auto& e : events) e->RemoveWaiter(&waiter);
+  for (auto& e : events) e->RemoveWaiter(waiter);
   return index >= 0 ? WAIT_OBJECT_0 + index : WAIT_TIMEOUT;
 }
 
@@ -91,8 +94,12 @@ HANDLE CreateEventA(void*, BOOL manualReset, BOOL initialState, LPCSTR) {
 BOOL SetEvent(HANDLE event) {
   auto e = FindEvent(event);
   if (!e) return platform::FailWith(ERROR_INVALID_HANDLE);
-  std::lock_guard lock(platform::EventLock());
-  e->Set();
+  std::vector<std::shared_ptr<platform::Waiter>> waiters;
+  {
+    std::lock_guard lock(platform::EventLock());
+    waiters = e->Set();
+  }
+  for (auto& w : waiters) w->wake.notify_one();
   return TRUE;
 }
 
