@@ -59,6 +59,23 @@ std::chrono::milliseconds CharacterTime(size_t n, DWORD baud) {
 
 }  // namespace
 
+// Lets the thread that waits for a pending read or event wait take arriving bytes off the
+// line itself, one hand-over fewer than waiting for the driver thread to do it.
+class CommDevice::WaiterHelper : public EventHelper {
+ public:
+  explicit WaiterHelper(std::weak_ptr<CommDevice> device) : device_(std::move(device)) {}
+  int PollFd() override {
+    auto device = device_.lock();
+    return device ? device->WaiterPollFd() : -1;
+  }
+  void Serve() override {
+    if (auto device = device_.lock()) device->ServeWaiter();
+  }
+
+ private:
+  std::weak_ptr<CommDevice> device_;
+};
+
 CommDevice::CommDevice(std::unique_ptr<ByteLine> line)
     : line_(std::move(line)),
       wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
@@ -196,6 +213,7 @@ BOOL CommDevice::WaitEvent(DWORD* mask, OVERLAPPED* overlapped) {
     return TRUE;
   }
   wait_ = PendingWait{overlapped, mask};
+  HelpWaiter(overlapped);
   return FailWith(ERROR_IO_PENDING);
 }
 
@@ -252,6 +270,7 @@ bool CommDevice::StartRead(PendingRead read, DWORD* done, TimePoint now) {
     }
   }
   reads_.push_back(read);
+  HelpWaiter(read.overlapped);
   if (read.totalDeadline || read.interval) Wake();
   return false;
 }
@@ -357,6 +376,38 @@ void CommDevice::Run() {
     // block on it. A caller learns of a completion by its event, as the API requires.
     for (HANDLE event : due) SetEvent(event);
   }
+}
+
+void CommDevice::HelpWaiter(OVERLAPPED* overlapped) {
+  if (!overlapped->hEvent) return;
+  if (!helper_) helper_ = std::make_shared<WaiterHelper>(weak_from_this());
+  AttachEventHelper(overlapped->hEvent, helper_);
+  helpedEvents_.push_back(overlapped->hEvent);
+}
+
+int CommDevice::WaiterPollFd() {
+  std::lock_guard lock(mutex_);
+  if (stopping_ || gone_ || input_.Space() == 0) return -1;
+  return line_->ReadinessFd();
+}
+
+// The driver thread polls the same descriptor and may wake as well; whichever comes first
+// takes the bytes, the other finds none. What is left with a deadline is the driver's to
+// time, so it is told to look again.
+void CommDevice::ServeWaiter() {
+  std::vector<HANDLE> due;
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_ || gone_) return;
+    lineReadable_ = true;
+    deferSignals_ = true;
+    const TimePoint now = Clock::now();
+    Service(now);
+    deferSignals_ = false;
+    due.swap(signalsDue_);
+    if (PollTimeoutMs(now) >= 0) Wake();
+  }
+  for (HANDLE event : due) SetEvent(event);
 }
 
 int CommDevice::PollTimeoutMs(TimePoint now) const {
@@ -563,6 +614,11 @@ void CommDevice::Complete(OVERLAPPED* overlapped, DWORD error, DWORD bytes) {
   std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh).store(bytes, std::memory_order_relaxed);
   std::atomic_ref<ULONG_PTR>(overlapped->Internal).store(error, std::memory_order_release);
   if (!overlapped->hEvent) return;
+  const auto helped = std::find(helpedEvents_.begin(), helpedEvents_.end(), overlapped->hEvent);
+  if (helped != helpedEvents_.end()) {
+    DetachEventHelper(overlapped->hEvent);
+    helpedEvents_.erase(helped);
+  }
   if (deferSignals_) {
     signalsDue_.push_back(overlapped->hEvent);
   } else {

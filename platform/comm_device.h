@@ -19,7 +19,7 @@ namespace platform {
 // timeouts, pending overlapped operations, purge, flow control and RTS toggle. One driver
 // thread per device sleeps in a single poll on the line and a wake-up descriptor; it sets
 // a timer only while an operation with a deadline is pending.
-class CommDevice : public KernelObject {
+class CommDevice : public KernelObject, public std::enable_shared_from_this<CommDevice> {
  public:
   explicit CommDevice(std::unique_ptr<ByteLine> line);
   ~CommDevice() override;
@@ -66,7 +66,12 @@ class CommDevice : public KernelObject {
     DWORD* mask;
   };
 
+  class WaiterHelper;
+
   void Run();
+  void HelpWaiter(OVERLAPPED* overlapped);
+  int WaiterPollFd();
+  void ServeWaiter();
   int PollTimeoutMs(TimePoint now) const;
   void Wake();
   void DrainWake();
@@ -115,6 +120,8 @@ class CommDevice : public KernelObject {
   std::optional<PendingWait> wait_;
   bool deferSignals_ = false;
   std::vector<HANDLE> signalsDue_;
+  std::shared_ptr<WaiterHelper> helper_;
+  std::vector<HANDLE> helpedEvents_;
 };
 
 }  // namespace platform

@@ -1,6 +1,11 @@
 #include "platform/events.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -21,8 +26,36 @@ std::mutex& EventLock() {
   return *lock;
 }
 
+// A thread's own wake-up descriptor, for the waits in which it polls helpers.
+class WakeFd {
+ public:
+  WakeFd() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+  ~WakeFd() { close(fd_); }
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+int ThreadWakeFd() {
+  static thread_local WakeFd fd;
+  return fd.Get();
+}
+
 struct Waiter {
   std::condition_variable wake;
+  const int fd = ThreadWakeFd();
+  std::atomic<bool> polling{false};
+
+  void Wake() {
+    wake.notify_one();
+    if (polling.load()) {
+      const uint64_t one = 1;
+      if (write(fd, &one, sizeof one) < 0) {
+        // Already rung.
+      }
+    }
+  }
 };
 
 class EventObject : public KernelObject {
@@ -41,6 +74,9 @@ class EventObject : public KernelObject {
     if (!manualReset_) signalled_ = false;
     return true;
   }
+  void SetHelper(std::shared_ptr<EventHelper> helper) { helper_ = std::move(helper); }
+  const std::shared_ptr<EventHelper>& Helper() const { return helper_; }
+  const std::vector<std::shared_ptr<Waiter>>& Waiters() const { return waiters_; }
   void AddWaiter(const std::shared_ptr<Waiter>& w) { waiters_.push_back(w); }
   void RemoveWaiter(const std::shared_ptr<Waiter>& w) {
     waiters_.erase(std::find(waiters_.begin(), waiters_.end(), w));
@@ -50,6 +86,7 @@ class EventObject : public KernelObject {
   const bool manualReset_;
   bool signalled_;
   std::vector<std::shared_ptr<Waiter>> waiters_;
+  std::shared_ptr<EventHelper> helper_;
 };
 
 std::shared_ptr<EventObject> FindEvent(HANDLE h) { return FindHandleAs<EventObject>(h); }
@@ -61,6 +98,40 @@ int FirstSignalled(const std::vector<std::shared_ptr<EventObject>>& events) {
   return -1;
 }
 
+std::vector<std::shared_ptr<EventHelper>> Helpers(
+    const std::vector<std::shared_ptr<EventObject>>& events) {
+  std::vector<std::shared_ptr<EventHelper>> helpers;
+  for (const auto& e : events) {
+    if (e->Helper()) helpers.push_back(e->Helper());
+  }
+  return helpers;
+}
+
+// Sleeps in one poll on the thread's wake-up descriptor and the helpers' descriptors, and
+// lets each ready helper do its work here. Returns false when the time ran out.
+bool PollHelpers(const std::vector<std::shared_ptr<EventHelper>>& helpers, int wakeFd,
+                 std::chrono::steady_clock::time_point deadline, bool limited) {
+  std::vector<pollfd> fds{{wakeFd, POLLIN, 0}};
+  for (const auto& h : helpers) fds.push_back({h->PollFd(), POLLIN, 0});
+  int timeout = -1;
+  if (limited) {
+    const auto left = deadline - std::chrono::steady_clock::now();
+    timeout = static_cast<int>(
+        std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+  }
+  const int ready = poll(fds.data(), fds.size(), timeout);
+  if (fds[0].revents) {
+    uint64_t value;
+    if (read(wakeFd, &value, sizeof value) < 0) {
+      // Not rung.
+    }
+  }
+  for (size_t i = 1; i < fds.size(); ++i) {
+    if (fds[i].revents) helpers[i - 1]->Serve();
+  }
+  return !(limited && ready == 0);
+}
+
 DWORD WaitAny(const std::vector<std::shared_ptr<EventObject>>& events, DWORD milliseconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   std::unique_lock lock(EventLock());
@@ -69,8 +140,19 @@ DWORD WaitAny(const std::vector<std::shared_ptr<EventObject>>& events, DWORD mil
   if (milliseconds == 0) return WAIT_TIMEOUT;
   auto waiter = std::make_shared<Waiter>();
   for (auto& e : events) e->AddWaiter(waiter);
+  const bool limited = milliseconds != INFINITE;
   while ((index = FirstSignalled(events)) < 0) {
-    if (milliseconds == INFINITE) {
+    const auto helpers = Helpers(events);
+    if (!helpers.empty()) {
+      waiter->polling = true;
+      lock.unlock();
+      const bool inTime = PollHelpers(helpers, waiter->fd, deadline, limited);
+      lock.lock();
+      if (!inTime) {
+        index = FirstSignalled(events);
+        break;
+      }
+    } else if (!limited) {
       waiter->wake.wait(lock);
     } else if (waiter->wake.wait_until(lock, deadline) == std::cv_status::timeout) {
       index = FirstSignalled(events);
@@ -84,6 +166,7 @@ DWORD WaitAny(const std::vector<std::shared_ptr<EventObject>>& events, DWORD mil
 }  // namespace
 }  // namespace platform
 
+using platform::EventLock;
 using platform::FindEvent;
 
 HANDLE CreateEventA(void*, BOOL manualReset, BOOL initialState, LPCSTR) {
@@ -99,7 +182,7 @@ BOOL SetEvent(HANDLE event) {
     std::lock_guard lock(platform::EventLock());
     waiters = e->Set();
   }
-  for (auto& w : waiters) w->wake.notify_one();
+  for (auto& w : waiters) w->Wake();
   return TRUE;
 }
 
@@ -131,6 +214,30 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
   }
   return platform::WaitAny(events, milliseconds);
 }
+
+namespace platform {
+
+void AttachEventHelper(HANDLE event, std::shared_ptr<EventHelper> helper) {
+  auto e = FindEvent(event);
+  if (!e) return;
+  std::vector<std::shared_ptr<Waiter>> waiters;
+  {
+    std::lock_guard lock(EventLock());
+    e->SetHelper(std::move(helper));
+    waiters = e->Waiters();
+  }
+  // A thread already waiting learns of the helper on its next turn.
+  for (auto& w : waiters) w->Wake();
+}
+
+void DetachEventHelper(HANDLE event) {
+  auto e = FindEvent(event);
+  if (!e) return;
+  std::lock_guard lock(EventLock());
+  e->SetHelper(nullptr);
+}
+
+}  // namespace platform
 
 void Sleep(DWORD milliseconds) {
   if (milliseconds == 0) {

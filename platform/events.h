@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "platform/win32_types.h"
 
 HANDLE CreateEventA(void* securityAttributes, BOOL manualReset, BOOL initialState, LPCSTR name);
@@ -8,3 +10,23 @@ BOOL ResetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
 void Sleep(DWORD milliseconds);
+
+namespace platform {
+
+// Work a waiting thread may do itself rather than sleep until another thread has done it.
+// While a helper is attached to an event, a thread waiting for that event also polls the
+// helper's descriptor and, when it is ready, runs Serve, which may set the event. A comm
+// device attaches one to the event of a pending read or event wait, so the waiter takes
+// arriving bytes off the line without a hand-over from the device's own thread.
+class EventHelper {
+ public:
+  virtual ~EventHelper() = default;
+  // The descriptor to poll for readability now; -1 when there is nothing to wait for.
+  virtual int PollFd() = 0;
+  virtual void Serve() = 0;
+};
+
+void AttachEventHelper(HANDLE event, std::shared_ptr<EventHelper> helper);
+void DetachEventHelper(HANDLE event);
+
+}  // namespace platform
