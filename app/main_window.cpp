@@ -23,6 +23,10 @@ constexpr int kLabel1Height = 22;
 constexpr int kStatusHeight = 25;
 constexpr char kSection[] = "ComPort1";
 
+// The keys after "BaudRate" that the status bar's line settings panel shows, in order.
+constexpr std::array<std::pair<const char*, const char*>, 3> kLineFields = {
+    {{"Parity", "None"}, {"DataBits", "8"}, {"StopBits", "1"}}};
+
 struct Preset {
   const char* item;
   const char* command;
@@ -234,10 +238,7 @@ void TVex_ComTestF::StartPort() {
   SetPanel(1, read("Port", "COM1"));
   std::string line = read("BaudRate", "9600");
   SetPanel(2, line);
-  for (const char* key : {"Parity", "DataBits", "StopBits"}) {
-    const char* defaultValue = std::string(key) == "Parity"     ? "None"
-                               : std::string(key) == "DataBits" ? "8"
-                                                                : "1";
+  for (const auto& [key, defaultValue] : kLineFields) {
     line += "," + read(key, defaultValue);
     SetPanel(2, line);
   }
