@@ -24,16 +24,7 @@ class CommBehaviour : public ::testing::TestWithParam<LineKind> {
     if (port_ != INVALID_HANDLE_VALUE) CloseHandle(port_);
   }
 
-  static DCB Dcb() {
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = 115200;
-    dcb.fBinary = 1;
-    dcb.ByteSize = 8;
-    dcb.XonChar = 17;
-    dcb.XoffChar = 19;
-    return dcb;
-  }
+  static DCB Dcb() { return PlainDcb(115200); }
   void SetTimeouts(COMMTIMEOUTS t) { ASSERT_TRUE(SetCommTimeouts(port_, &t)); }
 
   DWORD InQueue() {

@@ -43,4 +43,16 @@ struct Overlapped {
 
 HANDLE OpenPort(const std::string& name);
 
+// 8 data bits, no parity, one stop bit, no flow control.
+inline DCB PlainDcb(DWORD baud) {
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  dcb.BaudRate = baud;
+  dcb.fBinary = 1;
+  dcb.ByteSize = 8;
+  dcb.XonChar = 17;
+  dcb.XoffChar = 19;
+  return dcb;
+}
+
 }  // namespace platform::testing

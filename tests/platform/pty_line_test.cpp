@@ -32,16 +32,7 @@ class PtyLine : public ::testing::Test {
     return t;
   }
 
-  static DCB Dcb(DWORD baud) {
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = baud;
-    dcb.fBinary = 1;
-    dcb.ByteSize = 8;
-    dcb.XonChar = 17;
-    dcb.XoffChar = 19;
-    return dcb;
-  }
+  static DCB Dcb(DWORD baud) { return PlainDcb(baud); }
 
   int master_ = -1;
   std::string name_;

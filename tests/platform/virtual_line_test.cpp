@@ -25,13 +25,7 @@ class VirtualLineTest : public ::testing::Test {
 
   template <typename Change>
   void Apply(Change change) {
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = 9600;
-    dcb.fBinary = 1;
-    dcb.ByteSize = 8;
-    dcb.XonChar = 17;
-    dcb.XoffChar = 19;
+    DCB dcb = PlainDcb(9600);
     change(dcb);
     ASSERT_TRUE(SetCommState(port_, &dcb));
   }
