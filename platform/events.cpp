@@ -166,7 +166,6 @@ DWORD WaitAny(const std::vector<std::shared_ptr<EventObject>>& events, DWORD mil
 }  // namespace
 }  // namespace platform
 
-using platform::EventLock;
 using platform::FindEvent;
 
 HANDLE CreateEventA(void*, BOOL manualReset, BOOL initialState, LPCSTR) {
