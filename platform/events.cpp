@@ -45,11 +45,13 @@ int ThreadWakeFd() {
 struct Waiter {
   std::condition_variable wake;
   const int fd = ThreadWakeFd();
+  const std::thread::id owner = std::this_thread::get_id();
   std::atomic<bool> polling{false};
 
+  // A waiter that sets its own event while helping is not asleep: no descriptor to ring.
   void Wake() {
     wake.notify_one();
-    if (polling.load()) {
+    if (polling.load() && std::this_thread::get_id() != owner) {
       const uint64_t one = 1;
       if (write(fd, &one, sizeof one) < 0) {
         // Already rung.
