@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
+#include <filesystem>
 #include <set>
 
 #include "../app/console_fixture.h"
@@ -40,6 +41,15 @@ class ConsoleWithSimulator : public ConsoleTest {
 
   std::unique_ptr<e2e::SimulatorProcess> sim_;
 };
+
+TEST_F(ConsoleWithSimulator, TheSimulatorRemovesItsLinkWhenStopped) {
+  for (int signal : {SIGTERM, SIGINT}) {
+    StartSimulator();
+    EXPECT_TRUE(std::filesystem::is_symlink(Link()));
+    sim_->Kill(signal);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link())));
+  }
+}
 
 TEST_F(ConsoleWithSimulator, PresetsAreAnsweredAndLogged) {
   StartSimulator();
