@@ -1,19 +1,13 @@
 #include "cport/settings_codecs.h"
 
+#include "cport/vocabulary.h"
 #include "platform/ini_file.h"
 
 namespace cport {
 
 std::string FlagToText(bool value) { return value ? "Yes" : "No"; }
 
-bool FlagFromText(const std::string& text) {
-  if (text.size() != 3) return false;
-  std::string upper = text;
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper == "YES";
-}
+bool FlagFromText(const std::string& text) { return AsciiUpper(text) == "YES"; }
 
 std::string CharToText(char value) {
   const auto code = static_cast<unsigned char>(value);

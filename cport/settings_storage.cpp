@@ -203,13 +203,6 @@ void RestoreRows(Port& port, Store& store) {
   });
 }
 
-std::string AsciiUpper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
-
 }  // namespace
 
 void OpenSettingsKey(TRegistry& registry, const std::string& path, const std::string& name) {

@@ -23,14 +23,6 @@ constexpr std::array<uint32_t, 8> kErrorFlags = {0x0008, 0x0004, 0x0002, 0x0010,
                                                  0x0400, 0x8000, 0x0001, 0x0100};
 constexpr std::array<uint32_t, 4> kSignalBits = {0x0010, 0x0020, 0x0040, 0x0080};
 
-// Only ASCII letters change; bytes of other code pages stay as they are.
-std::string AsciiUpper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
 template <typename E, size_t N>
 E MatchText(const std::string& text, const std::array<const char*, N>& forms, E fallback) {
   const std::string wanted = AsciiUpper(text);
@@ -46,6 +38,13 @@ T At(const std::array<T, N>& table, size_t index) {
 }
 
 }  // namespace
+
+std::string AsciiUpper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
 
 uint32_t BaudRateSpeed(TBaudRate value) { return At(kSpeeds, value); }
 uint8_t StopBitsCode(TStopBits value) { return static_cast<uint8_t>(value); }

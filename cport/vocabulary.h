@@ -84,6 +84,9 @@ uint32_t EventMaskBit(TComEvent value);
 uint32_t ErrorFlag(TComError value);
 uint32_t LineSignalBit(TLineSignal value);
 
+// Only the ASCII letters a to z become capitals; bytes of other code pages stay as they are.
+std::string AsciiUpper(std::string text);
+
 std::string BaudRateToText(TBaudRate value);
 TBaudRate BaudRateFromText(const std::string& text);
 std::string StopBitsToText(TStopBits value);

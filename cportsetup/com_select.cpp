@@ -10,17 +10,6 @@ void AddTexts(std::vector<std::string>& items, int count, std::string (*toText)(
   for (int i = 0; i < count; ++i) items.push_back(toText(static_cast<E>(i)));
 }
 
-bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 void TComSelect::LoadItems(TComProperty property) {
@@ -132,7 +121,7 @@ int TComSelect::LoadFromPort() {
   if (!ComPort || ComProperty == cpNone || !Items) return -1;
   const std::string current = PortValueText();
   for (size_t i = 0; i < Items->size(); ++i) {
-    if (SameTextIgnoringCase((*Items)[i], current)) {
+    if (AsciiUpper((*Items)[i]) == AsciiUpper(current)) {
       StoreChosen((*Items)[i]);
       return static_cast<int>(i);
     }
