@@ -4,8 +4,8 @@
 #include <exception>
 
 #include "app/func_p.h"
-#include "platform/error_display.h"
-#include "platform/main_thread.h"
+#include "platform/process/error_display.h"
+#include "platform/sync/main_thread.h"
 
 namespace console {
 

@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include "platform/exe_path.h"
-#include "platform/ini_file.h"
+#include "platform/process/exe_path.h"
+#include "platform/profile/ini_file.h"
 
 namespace funcp {
 namespace {

@@ -11,7 +11,7 @@
 #include <QToolButton>
 
 #include "app/func_p.h"
-#include "platform/error_display.h"
+#include "platform/process/error_display.h"
 
 namespace console {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "cport/comport.h"
 #include "cport/errors.h"
-#include "platform/main_thread.h"
+#include "platform/sync/main_thread.h"
 #include "platform/windows.h"
 
 namespace cport {

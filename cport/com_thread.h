@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "cport/vocabulary.h"
-#include "platform/thread.h"
+#include "platform/sync/thread.h"
 #include "platform/win32_types.h"
 
 namespace cport {

@@ -2,7 +2,7 @@
 
 #include "cport/com_thread.h"
 #include "cport/errors.h"
-#include "platform/error_display.h"
+#include "platform/process/error_display.h"
 #include "platform/windows.h"
 
 namespace cport {

@@ -13,7 +13,7 @@
 #include "cport/settings_storage.h"
 #include "cport/sub_objects.h"
 #include "cport/vocabulary.h"
-#include "platform/thread.h"
+#include "platform/sync/thread.h"
 #include "platform/win32_types.h"
 
 namespace cport {

@@ -1,7 +1,7 @@
 #include <memory>
 
 #include "cport/comport.h"
-#include "platform/error_display.h"
+#include "platform/process/error_display.h"
 #include "platform/windows.h"
 
 namespace cport {

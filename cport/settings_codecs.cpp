@@ -1,7 +1,7 @@
 #include "cport/settings_codecs.h"
 
 #include "cport/vocabulary.h"
-#include "platform/ini_file.h"
+#include "platform/profile/ini_file.h"
 
 namespace cport {
 

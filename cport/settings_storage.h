@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "platform/ini_file.h"
-#include "platform/registry.h"
+#include "platform/profile/ini_file.h"
+#include "platform/profile/registry.h"
 
 namespace cport {
 

@@ -9,7 +9,7 @@
 #include <fstream>
 
 #include "cport/errors.h"
-#include "platform/last_error.h"
+#include "platform/sync/last_error.h"
 
 namespace cport {
 namespace {

@@ -11,8 +11,8 @@
 #include "../temp_folder.h"
 #include "app/func_p.h"
 #include "app/main_window.h"
-#include "platform/main_thread.h"
-#include "platform/virtual_line.h"
+#include "platform/comm/virtual_line.h"
+#include "platform/sync/main_thread.h"
 
 namespace console::testing {
 

@@ -2,11 +2,11 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/error_display.h"
-#include "platform/events.h"
-#include "platform/handles.h"
-#include "platform/main_thread.h"
-#include "platform/message_window.h"
+#include "platform/process/error_display.h"
+#include "platform/sync/events.h"
+#include "platform/sync/handles.h"
+#include "platform/sync/main_thread.h"
+#include "platform/sync/message_window.h"
 #include "port_fixture.h"
 
 namespace cport::testing {

@@ -10,8 +10,8 @@
 
 #include "cport/comport.h"
 #include "cport/errors.h"
-#include "platform/main_thread.h"
-#include "platform/virtual_line.h"
+#include "platform/comm/virtual_line.h"
+#include "platform/sync/main_thread.h"
 
 namespace cport::testing {
 

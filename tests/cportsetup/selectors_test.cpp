@@ -6,7 +6,7 @@
 #include "cportsetup/com_combobox.h"
 #include "cportsetup/serial_ports.h"
 #include "fake_sysfs.h"
-#include "platform/virtual_line.h"
+#include "platform/comm/virtual_line.h"
 
 namespace cport::testing {
 namespace {

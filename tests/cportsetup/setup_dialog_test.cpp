@@ -11,7 +11,7 @@
 #include "cport/errors.h"
 #include "cportsetup/serial_ports.h"
 #include "fake_sysfs.h"
-#include "platform/virtual_line.h"
+#include "platform/comm/virtual_line.h"
 
 namespace cport::testing {
 namespace {

@@ -1,0 +1,154 @@
+#include "platform/comm/comm.h"
+
+#include <atomic>
+#include <cctype>
+#include <memory>
+
+#include "platform/comm/comm_device.h"
+#include "platform/comm/posix_line.h"
+#include "platform/comm/virtual_line.h"
+#include "platform/sync/events.h"
+#include "platform/sync/last_error.h"
+
+namespace platform {
+namespace {
+
+constexpr char kDevicePrefix[] = "\\\\.\\";
+
+std::string StripDevicePrefix(std::string name) {
+  if (name.rfind(kDevicePrefix, 0) == 0) name.erase(0, sizeof kDevicePrefix - 1);
+  return name;
+}
+
+// COM followed by a number from 1, in any letter case, as Windows reads it.
+int ComNumber(const std::string& name) {
+  if (name.size() < 4 || name.size() > 7) return 0;
+  for (int i = 0; i < 3; ++i) {
+    if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return 0;
+  }
+  int number = 0;
+  for (size_t i = 3; i < name.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(name[i]))) return 0;
+    number = number * 10 + (name[i] - '0');
+  }
+  return number;
+}
+
+// Runs one comm call on the device behind a handle, after the line had its say.
+template <typename Call>
+BOOL OnDevice(HANDLE file, const char* name, Call call) {
+  auto device = FindHandleAs<CommDevice>(file);
+  if (!device) return FailWith(ERROR_INVALID_HANDLE);
+  if (DWORD injected = device->BeginCall(name)) return FailWith(injected);
+  return call(*device);
+}
+
+HANDLE Fail(DWORD code) {
+  SetLastError(code);
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+std::string DevicePathForPort(const std::string& name) {
+  if (const int n = ComNumber(name); n > 0) return "/dev/ttyS" + std::to_string(n - 1);
+  if (!name.empty() && name[0] == '/') return name;
+  return "/dev/" + name;
+}
+
+}  // namespace platform
+
+HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {
+  if (!name || !*name) return platform::Fail(ERROR_FILE_NOT_FOUND);
+  const std::string port = platform::StripDevicePrefix(name);
+  DWORD error = 0;
+  std::unique_ptr<platform::ByteLine> line = platform::OpenVirtualLine(port, error);
+  if (!line && error == 0) line = platform::OpenPosixLine(platform::DevicePathForPort(port), error);
+  if (!line) return platform::Fail(error);
+  return platform::InsertHandle(std::make_shared<platform::CommDevice>(std::move(line)));
+}
+
+BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue) {
+  return platform::OnDevice(file, "SetupComm", [&](auto& d) { return d.Setup(inQueue, outQueue); });
+}
+
+BOOL SetCommState(HANDLE file, DCB* dcb) {
+  if (!dcb) return platform::FailWith(ERROR_INVALID_PARAMETER);
+  return platform::OnDevice(file, "SetCommState", [&](auto& d) { return d.SetState(*dcb); });
+}
+
+BOOL GetCommState(HANDLE file, DCB* dcb) {
+  if (!dcb) return platform::FailWith(ERROR_INVALID_PARAMETER);
+  return platform::OnDevice(file, "GetCommState", [&](auto& d) { return d.GetState(*dcb); });
+}
+
+BOOL SetCommTimeouts(HANDLE file, COMMTIMEOUTS* timeouts) {
+  if (!timeouts) return platform::FailWith(ERROR_INVALID_PARAMETER);
+  return platform::OnDevice(file, "SetCommTimeouts",
+                            [&](auto& d) { return d.SetTimeouts(*timeouts); });
+}
+
+BOOL GetCommTimeouts(HANDLE file, COMMTIMEOUTS* timeouts) {
+  if (!timeouts) return platform::FailWith(ERROR_INVALID_PARAMETER);
+  return platform::OnDevice(file, "GetCommTimeouts",
+                            [&](auto& d) { return d.GetTimeouts(*timeouts); });
+}
+
+BOOL ClearCommError(HANDLE file, DWORD* errors, COMSTAT* stat) {
+  return platform::OnDevice(file, "ClearCommError",
+                            [&](auto& d) { return d.ClearError(errors, stat); });
+}
+
+BOOL GetCommModemStatus(HANDLE file, DWORD* status) {
+  return platform::OnDevice(file, "GetCommModemStatus",
+                            [&](auto& d) { return d.ModemStatus(status); });
+}
+
+BOOL SetCommMask(HANDLE file, DWORD mask) {
+  return platform::OnDevice(file, "SetCommMask", [&](auto& d) { return d.SetMask(mask); });
+}
+
+BOOL GetCommMask(HANDLE file, DWORD* mask) {
+  return platform::OnDevice(file, "GetCommMask", [&](auto& d) { return d.GetMask(mask); });
+}
+
+BOOL WaitCommEvent(HANDLE file, DWORD* mask, OVERLAPPED* overlapped) {
+  return platform::OnDevice(file, "WaitCommEvent",
+                            [&](auto& d) { return d.WaitEvent(mask, overlapped); });
+}
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD length, DWORD* read, OVERLAPPED* overlapped) {
+  return platform::OnDevice(file, "ReadFile",
+                            [&](auto& d) { return d.Read(buffer, length, read, overlapped); });
+}
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD length, DWORD* written,
+               OVERLAPPED* overlapped) {
+  return platform::OnDevice(file, "WriteFile",
+                            [&](auto& d) { return d.Write(buffer, length, written, overlapped); });
+}
+
+BOOL PurgeComm(HANDLE file, DWORD flags) {
+  return platform::OnDevice(file, "PurgeComm", [&](auto& d) { return d.Purge(flags); });
+}
+
+// Overlapped results live in the block itself, so this needs no device; only an event
+// handle is required to wait.
+BOOL GetOverlappedResult(HANDLE, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) {
+  if (!overlapped) return platform::FailWith(ERROR_INVALID_PARAMETER);
+  auto status = [&] {
+    return std::atomic_ref<ULONG_PTR>(overlapped->Internal).load(std::memory_order_acquire);
+  };
+  if (wait && status() == STATUS_PENDING) {
+    if (!overlapped->hEvent) return platform::FailWith(ERROR_INVALID_PARAMETER);
+    if (WaitForSingleObject(overlapped->hEvent, INFINITE) != WAIT_OBJECT_0) return FALSE;
+  }
+  const ULONG_PTR code = status();
+  if (code == STATUS_PENDING) return platform::FailWith(ERROR_IO_INCOMPLETE);
+  if (transferred) {
+    *transferred = static_cast<DWORD>(
+        std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh).load(std::memory_order_relaxed));
+  }
+  if (code != ERROR_SUCCESS) return platform::FailWith(static_cast<DWORD>(code));
+  return TRUE;
+}

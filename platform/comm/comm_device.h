@@ -1,0 +1,127 @@
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "platform/comm/byte_line.h"
+#include "platform/comm/input_queue.h"
+#include "platform/sync/handles.h"
+#include "platform/win32_types.h"
+
+namespace platform {
+
+// The Win32 serial driver, written once over any ByteLine: input queue, event history,
+// timeouts, pending overlapped operations, purge, flow control and RTS toggle. One driver
+// thread per device sleeps in a single poll on the line and a wake-up descriptor; it sets
+// a timer only while an operation with a deadline is pending.
+class CommDevice : public KernelObject, public std::enable_shared_from_this<CommDevice> {
+ public:
+  explicit CommDevice(std::unique_ptr<ByteLine> line);
+  ~CommDevice() override;
+  void OnClose() override;
+
+  DWORD BeginCall(const char* name);
+
+  BOOL Setup(DWORD inQueue, DWORD outQueue);
+  BOOL SetState(const DCB& dcb);
+  BOOL GetState(DCB& dcb);
+  BOOL SetTimeouts(const COMMTIMEOUTS& timeouts);
+  BOOL GetTimeouts(COMMTIMEOUTS& timeouts);
+  BOOL ClearError(DWORD* errors, COMSTAT* stat);
+  BOOL ModemStatus(DWORD* status);
+  BOOL SetMask(DWORD mask);
+  BOOL GetMask(DWORD* mask);
+  BOOL WaitEvent(DWORD* mask, OVERLAPPED* overlapped);
+  BOOL Read(void* buffer, DWORD length, DWORD* done, OVERLAPPED* overlapped);
+  BOOL Write(const void* buffer, DWORD length, DWORD* done, OVERLAPPED* overlapped);
+  BOOL Purge(DWORD flags);
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  using TimePoint = Clock::time_point;
+
+  struct PendingRead {
+    OVERLAPPED* overlapped;
+    uint8_t* buffer;
+    DWORD wanted;
+    DWORD done = 0;
+    std::optional<TimePoint> totalDeadline;
+    std::optional<std::chrono::milliseconds> interval;
+    TimePoint lastByte{};
+  };
+  struct PendingWrite {
+    OVERLAPPED* overlapped;
+    const uint8_t* buffer;
+    DWORD length;
+    DWORD done = 0;
+    std::optional<TimePoint> deadline;
+  };
+  struct PendingWait {
+    OVERLAPPED* overlapped;
+    DWORD* mask;
+  };
+
+  class WaiterHelper;
+
+  void Run();
+  void HelpWaiter(OVERLAPPED* overlapped);
+  int WaiterPollFd();
+  void ServeWaiter();
+  int PollTimeoutMs(TimePoint now) const;
+  void Wake();
+  void DrainWake();
+  void Service(TimePoint now);
+
+  void PumpInput();
+  void AcceptInput(uint8_t* bytes, size_t count, const std::vector<RxError>& errors,
+                   bool dsrBlocks);
+  void PumpOutput();
+  bool TransmitFront(PendingWrite& write);
+  void TakeLineStatus();
+  void ServeReads(TimePoint now);
+  void ExpireWrites(TimePoint now);
+  void CheckTransmitterEmpty(TimePoint now);
+  void UpdateInputFlowControl();
+  void RaiseEvents(DWORD events);
+  void MarkGone();
+  void EndAllPending(DWORD error);
+
+  bool StartRead(PendingRead read, DWORD* done, TimePoint now);
+  DWORD TakeFromQueue(PendingRead& read, DWORD limit, TimePoint now);
+  bool ReadCompleteOrExpired(const PendingRead& read, TimePoint now) const;
+
+  void Complete(OVERLAPPED* overlapped, DWORD error, DWORD bytes);
+  static void MarkPending(OVERLAPPED* overlapped);
+
+  std::unique_ptr<ByteLine> line_;
+  int wakeFd_ = -1;
+  std::thread driver_;
+
+  std::mutex mutex_;
+  bool stopping_ = false;
+  bool gone_ = false;
+  bool lineReadable_ = true;
+  InputQueue input_;
+  DCB dcb_{};
+  COMMTIMEOUTS timeouts_{};
+  DWORD eventMask_ = 0;
+  DWORD history_ = 0;
+  DWORD errorWord_ = 0;
+  bool xoffSent_ = false;
+  bool transmitting_ = false;
+  std::optional<TimePoint> drainCheck_;
+  std::deque<PendingRead> reads_;
+  std::deque<PendingWrite> writes_;
+  std::optional<PendingWait> wait_;
+  bool deferSignals_ = false;
+  std::vector<HANDLE> signalsDue_;
+  std::shared_ptr<WaiterHelper> helper_;
+  std::vector<HANDLE> helpedEvents_;
+};
+
+}  // namespace platform

@@ -1,0 +1,332 @@
+#include "platform/comm/posix_line.h"
+
+// The kernel's termios2 (for any baud rate) clashes with glibc's <termios.h>, so this file
+// speaks to the tty through ioctl alone.
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "platform/comm/posix_termios.h"
+#include "platform/sync/last_error.h"
+
+namespace platform {
+namespace {
+
+constexpr int kModemLines = TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CD;
+constexpr double kBaudTolerance = 0.03;
+
+// TIOCMIWAIT can only be interrupted by a signal; this one has an empty handler installed
+// without SA_RESTART, so the ioctl returns EINTR.
+int WakeSignal() { return SIGRTMIN + 5; }
+
+void InstallWakeSignal() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    sigaction(WakeSignal(), &action, nullptr);
+  });
+}
+
+bool SpeedClose(speed_t actual, DWORD wanted) {
+  return std::fabs(double(actual) - double(wanted)) <= kBaudTolerance * double(wanted);
+}
+
+class PosixLine : public ByteLine {
+ public:
+  PosixLine(int fd, const termios2& original) : fd_(fd), original_(original) {}
+
+  ~PosixLine() override {
+    StopModemWatch();
+    ioctl(fd_, TCSETS2, &original_);
+    ioctl(fd_, TIOCNXCL);
+    close(fd_);
+    if (statusFd_ >= 0) close(statusFd_);
+  }
+
+  DWORD Start() {
+    DCB dcb{};
+    dcb.BaudRate = original_.c_ospeed ? original_.c_ospeed : 9600;
+    dcb.ByteSize = 8;
+    dcb.XonChar = 17;
+    dcb.XoffChar = 19;
+    if (DWORD err = Configure(dcb)) return err;
+    int bits = 0;
+    serial_icounter_struct counters{};
+    hasCounters_ = ioctl(fd_, TIOCGICOUNT, &counters) == 0;
+    if (hasCounters_) counters_ = counters;
+    if (ioctl(fd_, TIOCMGET, &bits) == 0) StartModemWatch(bits);
+    return 0;
+  }
+
+  int ReadinessFd() const override { return fd_; }
+  bool WaitsForPollOut() const override { return true; }
+  int StatusFd() const override { return statusFd_; }
+
+  ssize_t Receive(uint8_t* buf, size_t cap, std::vector<RxError>&) override {
+    const ssize_t n = read(fd_, buf, cap);
+    if (n > 0) {
+      CheckCounters();
+      return n;
+    }
+    if (n == 0) {
+      errno = EIO;  // a hung-up tty reads as end of file
+      return -1;
+    }
+    return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+  }
+
+  ssize_t Transmit(const uint8_t* buf, size_t len) override {
+    if (len == 0) return 0;
+    const ssize_t n = write(fd_, buf, len);
+    if (n >= 0) return n;
+    return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+  }
+
+  size_t OutputPending() override {
+    int queued = 0;
+    return ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0 ? static_cast<size_t>(queued) : 0;
+  }
+
+  // TCXONC sends the configured start or stop character ahead of queued output.
+  void SendImmediate(uint8_t c) override {
+    const int action = c == xonChar_ ? TCION : TCIOFF;
+    if (ioctl(fd_, TCXONC, action) != 0 && write(fd_, &c, 1) < 0) {
+      // The line is gone; the next transfer reports it.
+    }
+  }
+
+  void Purge(bool input, bool output) override {
+    if (input && output)
+      ioctl(fd_, TCFLSH, TCIOFLUSH);
+    else if (input)
+      ioctl(fd_, TCFLSH, TCIFLUSH);
+    else if (output)
+      ioctl(fd_, TCFLSH, TCOFLUSH);
+  }
+
+  DWORD Configure(const DCB& dcb) override {
+    termios2 current{};
+    if (ioctl(fd_, TCGETS2, &current) != 0) return Win32ErrorFromErrno(errno);
+    termios2 wanted = TermiosForDcb(dcb, current);
+    if (ioctl(fd_, TCSETS2, &wanted) != 0) return Win32ErrorFromErrno(errno);
+    termios2 applied{};
+    if (ioctl(fd_, TCGETS2, &applied) != 0 || !SpeedClose(applied.c_ospeed, dcb.BaudRate)) {
+      ioctl(fd_, TCSETS2, &current);
+      return ERROR_INVALID_PARAMETER;
+    }
+    xonChar_ = static_cast<uint8_t>(dcb.XonChar);
+    ConfigureRs485(dcb.fRtsControl == RTS_CONTROL_TOGGLE);
+    return 0;
+  }
+
+  bool TogglesRtsItself() const override { return kernelToggle_; }
+  void SetRts(bool on) override { SetModemBit(TIOCM_RTS, on); }
+  void SetDtr(bool on) override { SetModemBit(TIOCM_DTR, on); }
+
+  // A pseudo-terminal has no modem lines: all of them read as off.
+  DWORD ModemStatus(DWORD& status) override {
+    status = 0;
+    if (!watching_) return 0;
+    int bits = 0;
+    if (ioctl(fd_, TIOCMGET, &bits) != 0) return Win32ErrorFromErrno(errno);
+    status = StatusBits(bits);
+    return 0;
+  }
+
+  LineStatus TakeStatus() override {
+    std::lock_guard lock(statusMutex_);
+    if (statusFd_ >= 0) {
+      uint64_t drained;
+      if (read(statusFd_, &drained, sizeof drained) < 0) {
+        // Nothing was rung.
+      }
+    }
+    LineStatus status = pending_;
+    pending_ = LineStatus{};
+    return status;
+  }
+
+ private:
+  static DWORD StatusBits(int bits) {
+    return ((bits & TIOCM_CTS) ? MS_CTS_ON : 0) | ((bits & TIOCM_DSR) ? MS_DSR_ON : 0) |
+           ((bits & TIOCM_RNG) ? MS_RING_ON : 0) | ((bits & TIOCM_CD) ? MS_RLSD_ON : 0);
+  }
+
+  void SetModemBit(int bit, bool on) {
+    // Pseudo-terminals have no modem lines; there is nothing to set.
+    ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit);
+  }
+
+  // The kernel's RS-485 mode raises RTS around each transmission where the driver has it.
+  void ConfigureRs485(bool toggle) {
+    if (!toggle && !kernelToggle_) return;
+    serial_rs485 rs485{};
+    if (toggle) rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    kernelToggle_ = ioctl(fd_, TIOCSRS485, &rs485) == 0 && toggle;
+  }
+
+  // Line errors have no events of their own on Linux; the driver's counters tell them.
+  void CheckCounters() {
+    if (!hasCounters_) return;
+    serial_icounter_struct now{};
+    if (ioctl(fd_, TIOCGICOUNT, &now) != 0) return;
+    std::lock_guard lock(statusMutex_);
+    if (now.frame != counters_.frame) pending_.errors |= CE_FRAME;
+    if (now.parity != counters_.parity) pending_.errors |= CE_RXPARITY;
+    if (now.overrun != counters_.overrun) pending_.errors |= CE_OVERRUN;
+    if (now.buf_overrun != counters_.buf_overrun) pending_.errors |= CE_RXOVER;
+    if (now.brk != counters_.brk) {
+      pending_.errors |= CE_BREAK;
+      pending_.events |= EV_BREAK;
+    }
+    counters_ = now;
+  }
+
+  void StartModemWatch(int bits) {
+    statusFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (statusFd_ < 0) return;
+    InstallWakeSignal();
+    modemBits_ = bits;
+    watching_ = true;
+    watcher_ = std::thread([this] { WatchModemLines(); });
+  }
+
+  void StopModemWatch() {
+    if (!watcher_.joinable()) return;
+    stopWatching_ = true;
+    std::unique_lock lock(watchMutex_);
+    while (!watcherDone_) {
+      pthread_kill(watcher_.native_handle(), WakeSignal());
+      watchDone_.wait_for(lock, std::chrono::milliseconds(10));
+    }
+    lock.unlock();
+    watcher_.join();
+  }
+
+  void WatchModemLines() {
+    while (!stopWatching_) {
+      const int r = ioctl(fd_, TIOCMIWAIT, kModemLines);
+      if (stopWatching_) break;
+      if (r != 0 && errno == EINTR) continue;
+      if (r != 0) {
+        if (errno == EIO || errno == ENODEV) ReportGone();
+        break;
+      }
+      ReportModemChange();
+    }
+    std::lock_guard lock(watchMutex_);
+    watcherDone_ = true;
+    watchDone_.notify_all();
+  }
+
+  void ReportModemChange() {
+    int bits = 0;
+    if (ioctl(fd_, TIOCMGET, &bits) != 0) {
+      ReportGone();
+      return;
+    }
+    std::lock_guard lock(statusMutex_);
+    const int changed = bits ^ modemBits_;
+    if (changed & TIOCM_CTS) pending_.events |= EV_CTS;
+    if (changed & TIOCM_DSR) pending_.events |= EV_DSR;
+    if (changed & TIOCM_CD) pending_.events |= EV_RLSD;
+    if ((changed & TIOCM_RNG) && (bits & TIOCM_RNG)) pending_.events |= EV_RING;
+    modemBits_ = bits;
+    Ring();
+  }
+
+  void ReportGone() {
+    std::lock_guard lock(statusMutex_);
+    pending_.gone = true;
+    Ring();
+  }
+
+  void Ring() {
+    const uint64_t one = 1;
+    if (write(statusFd_, &one, sizeof one) < 0) {
+      // Already rung.
+    }
+  }
+
+  const int fd_;
+  const termios2 original_;
+  uint8_t xonChar_ = 17;
+  bool kernelToggle_ = false;
+  bool hasCounters_ = false;
+  serial_icounter_struct counters_{};
+
+  int statusFd_ = -1;
+  bool watching_ = false;
+  std::thread watcher_;
+  std::atomic<bool> stopWatching_{false};
+  std::mutex watchMutex_;
+  std::condition_variable watchDone_;
+  bool watcherDone_ = false;
+  std::mutex statusMutex_;
+  int modemBits_ = 0;
+  LineStatus pending_;
+};
+
+struct FdGuard {
+  int fd;
+  ~FdGuard() {
+    if (fd >= 0) close(fd);
+  }
+  int Release() { return std::exchange(fd, -1); }
+};
+
+// The serial8250 driver registers placeholder ports with no UART behind them; they open
+// but report an unknown port type.
+bool IsPlaceholderUart(int fd) {
+  serial_struct info{};
+  return ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type == PORT_UNKNOWN;
+}
+
+}  // namespace
+
+std::unique_ptr<ByteLine> OpenPosixLine(const std::string& path, DWORD& error) {
+  FdGuard guard{open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)};
+  if (guard.fd < 0) {
+    error = Win32ErrorFromErrno(errno);
+    return nullptr;
+  }
+  // flock holds against every other opener, root included; TIOCEXCL only against others.
+  if (flock(guard.fd, LOCK_EX | LOCK_NB) != 0) {
+    error = Win32ErrorFromErrno(errno);
+    return nullptr;
+  }
+  termios2 original{};
+  if (ioctl(guard.fd, TCGETS2, &original) != 0) {
+    error = (errno == ENOTTY || errno == EINVAL) ? ERROR_NOT_SUPPORTED : Win32ErrorFromErrno(errno);
+    return nullptr;
+  }
+  if (IsPlaceholderUart(guard.fd)) {
+    error = ERROR_FILE_NOT_FOUND;
+    return nullptr;
+  }
+  ioctl(guard.fd, TIOCEXCL);
+  auto line = std::make_unique<PosixLine>(guard.Release(), original);
+  if (DWORD err = line->Start()) {
+    error = err;
+    return nullptr;
+  }
+  return line;
+}
+
+}  // namespace platform

@@ -1,0 +1,51 @@
+#include "platform/comm/posix_termios.h"
+
+namespace platform {
+namespace {
+
+tcflag_t DataBitsFlag(BYTE size) {
+  switch (size) {
+    case 5:
+      return CS5;
+    case 6:
+      return CS6;
+    case 7:
+      return CS7;
+    default:
+      return CS8;
+  }
+}
+
+tcflag_t ParityFlags(BYTE parity) {
+  switch (parity) {
+    case ODDPARITY:
+      return PARENB | PARODD;
+    case EVENPARITY:
+      return PARENB;
+    case MARKPARITY:
+      return PARENB | PARODD | CMSPAR;
+    case SPACEPARITY:
+      return PARENB | CMSPAR;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+termios2 TermiosForDcb(const DCB& dcb, const termios2& current) {
+  termios2 t{};
+  t.c_line = current.c_line;
+  t.c_iflag = (dcb.fParity ? INPCK : 0) | (dcb.fOutX ? IXON : 0);
+  t.c_cflag = CREAD | CLOCAL | BOTHER | (BOTHER << IBSHIFT) | DataBitsFlag(dcb.ByteSize) |
+              ParityFlags(dcb.Parity) | (dcb.StopBits != ONESTOPBIT ? CSTOPB : 0);
+  if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) t.c_cflag |= CRTSCTS;
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+  t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+  t.c_ispeed = t.c_ospeed = dcb.BaudRate;
+  return t;
+}
+
+}  // namespace platform
