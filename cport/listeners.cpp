@@ -5,11 +5,14 @@
 namespace cport {
 namespace {
 
-// Walks the listeners present at the start; one detached by a callback is not visited.
+// Walks the listeners present at the start; one detached by a callback, itself or another,
+// is not visited, and the rest are visited whatever the detaching did to the list.
 template <typename Call>
 void ForEachListener(const std::vector<TComListener*>& listeners, Call call) {
-  const size_t count = listeners.size();
-  for (size_t i = 0; i < count && i < listeners.size(); ++i) call(*listeners[i]);
+  const std::vector<TComListener*> present = listeners;
+  for (TComListener* listener : present) {
+    if (std::find(listeners.begin(), listeners.end(), listener) != listeners.end()) call(*listener);
+  }
 }
 
 }  // namespace

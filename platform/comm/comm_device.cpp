@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/comm/dcb_check.h"
 #include "platform/sync/events.h"
 #include "platform/sync/last_error.h"
 
@@ -40,14 +41,6 @@ DCB DefaultDcb() {
   dcb.XonChar = 17;
   dcb.XoffChar = 19;
   return dcb;
-}
-
-bool ValidDcb(const DCB& d) {
-  if (d.BaudRate == 0 || d.ByteSize < 5 || d.ByteSize > 8) return false;
-  if (d.Parity > SPACEPARITY || d.StopBits > TWOSTOPBITS) return false;
-  if (d.StopBits == ONE5STOPBITS && d.ByteSize != 5) return false;
-  if (d.StopBits == TWOSTOPBITS && d.ByteSize == 5) return false;
-  return true;
 }
 
 // Time the line needs for n characters: ten bits each is close enough for a poll timer.
@@ -102,6 +95,13 @@ void CommDevice::OnClose() {
   wakeFd_ = -1;
 }
 
+// Checked under the lock by every call: one that entered before the handle was closed
+// leaves with 6 instead of touching the line the close let go of.
+DWORD CommDevice::Refusal() const {
+  if (stopping_) return ERROR_INVALID_HANDLE;
+  return gone_ ? kGoneError : 0;
+}
+
 DWORD CommDevice::BeginCall(const char* name) {
   std::lock_guard lock(mutex_);
   if (stopping_) return ERROR_INVALID_HANDLE;
@@ -111,7 +111,7 @@ DWORD CommDevice::BeginCall(const char* name) {
 BOOL CommDevice::Setup(DWORD inQueue, DWORD outQueue) {
   if (inQueue > kMaxQueue || outQueue > kMaxQueue) return FailWith(ERROR_INVALID_PARAMETER);
   std::lock_guard lock(mutex_);
-  if (gone_) return FailWith(kGoneError);
+  if (const DWORD refused = Refusal()) return FailWith(refused);
   input_.Resize(std::max<size_t>(inQueue, kMinInputQueue));
   lineReadable_ = true;
   Wake();
@@ -119,9 +119,9 @@ BOOL CommDevice::Setup(DWORD inQueue, DWORD outQueue) {
 }
 
 BOOL CommDevice::SetState(const DCB& dcb) {
-  if (!ValidDcb(dcb)) return FailWith(ERROR_INVALID_PARAMETER);
+  if (!IsValidDcb(dcb)) return FailWith(ERROR_INVALID_PARAMETER);
   std::lock_guard lock(mutex_);
-  if (gone_) return FailWith(kGoneError);
+  if (const DWORD refused = Refusal()) return FailWith(refused);
   if (DWORD err = line_->Configure(dcb)) return FailWith(err);
   dcb_ = dcb;
   line_->SetDtr(dcb.fDtrControl != DTR_CONTROL_DISABLE);
@@ -137,26 +137,28 @@ BOOL CommDevice::SetState(const DCB& dcb) {
 
 BOOL CommDevice::GetState(DCB& dcb) {
   std::lock_guard lock(mutex_);
+  if (stopping_) return FailWith(ERROR_INVALID_HANDLE);
   dcb = dcb_;
   return TRUE;
 }
 
 BOOL CommDevice::SetTimeouts(const COMMTIMEOUTS& timeouts) {
   std::lock_guard lock(mutex_);
-  if (gone_) return FailWith(kGoneError);
+  if (const DWORD refused = Refusal()) return FailWith(refused);
   timeouts_ = timeouts;
   return TRUE;
 }
 
 BOOL CommDevice::GetTimeouts(COMMTIMEOUTS& timeouts) {
   std::lock_guard lock(mutex_);
+  if (stopping_) return FailWith(ERROR_INVALID_HANDLE);
   timeouts = timeouts_;
   return TRUE;
 }
 
 BOOL CommDevice::ClearError(DWORD* errors, COMSTAT* stat) {
   std::lock_guard lock(mutex_);
-  if (gone_) return FailWith(kGoneError);
+  if (const DWORD refused = Refusal()) return FailWith(refused);
   if (errors) *errors = errorWord_;
   errorWord_ = 0;
   if (stat) {
@@ -173,7 +175,7 @@ BOOL CommDevice::ClearError(DWORD* errors, COMSTAT* stat) {
 BOOL CommDevice::ModemStatus(DWORD* status) {
   if (!status) return FailWith(ERROR_INVALID_PARAMETER);
   std::lock_guard lock(mutex_);
-  if (gone_) return FailWith(kGoneError);
+  if (const DWORD refused = Refusal()) return FailWith(refused);
   if (DWORD err = line_->ModemStatus(*status)) return FailWith(err);
   return TRUE;
 }
@@ -183,6 +185,7 @@ BOOL CommDevice::ModemStatus(DWORD* status) {
 // program clean up.
 BOOL CommDevice::SetMask(DWORD mask) {
   std::lock_guard lock(mutex_);
+  if (stopping_) return FailWith(ERROR_INVALID_HANDLE);
   eventMask_ = mask;
   history_ = 0;
   if (wait_) {
@@ -196,6 +199,7 @@ BOOL CommDevice::SetMask(DWORD mask) {
 BOOL CommDevice::GetMask(DWORD* mask) {
   if (!mask) return FailWith(ERROR_INVALID_PARAMETER);
   std::lock_guard lock(mutex_);
+  if (stopping_) return FailWith(ERROR_INVALID_HANDLE);
   *mask = eventMask_;
   return TRUE;
 }
@@ -203,7 +207,7 @@ BOOL CommDevice::GetMask(DWORD* mask) {
 BOOL CommDevice::WaitEvent(DWORD* mask, OVERLAPPED* overlapped) {
   if (!mask || !overlapped) return FailWith(ERROR_INVALID_PARAMETER);
   std::lock_guard lock(mutex_);
-  if (gone_) return FailWith(kGoneError);
+  if (const DWORD refused = Refusal()) return FailWith(refused);
   if (wait_ || eventMask_ == 0) return FailWith(ERROR_INVALID_PARAMETER);
   MarkPending(overlapped);
   if (const DWORD hit = history_ & eventMask_) {
@@ -220,7 +224,7 @@ BOOL CommDevice::WaitEvent(DWORD* mask, OVERLAPPED* overlapped) {
 BOOL CommDevice::Read(void* buffer, DWORD length, DWORD* done, OVERLAPPED* overlapped) {
   if (!overlapped || (!buffer && length > 0)) return FailWith(ERROR_INVALID_PARAMETER);
   std::lock_guard lock(mutex_);
-  if (gone_) return FailWith(kGoneError);
+  if (const DWORD refused = Refusal()) return FailWith(refused);
   MarkPending(overlapped);
   PendingRead read{overlapped, static_cast<uint8_t*>(buffer), length, 0, {}, {}, {}};
   return StartRead(read, done, Clock::now()) ? TRUE : FailWith(ERROR_IO_PENDING);
@@ -230,8 +234,11 @@ BOOL CommDevice::Read(void* buffer, DWORD length, DWORD* done, OVERLAPPED* overl
 bool CommDevice::StartRead(PendingRead read, DWORD* done, TimePoint now) {
   const COMMTIMEOUTS& t = timeouts_;
   const bool intervalMax = t.ReadIntervalTimeout == MAXDWORD;
+  // With no total constant, a MAXDWORD multiplier times nothing out either: Windows' driver
+  // returns at once there too.
   const bool returnAtOnce =
-      intervalMax && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
+      intervalMax && t.ReadTotalTimeoutConstant == 0 &&
+      (t.ReadTotalTimeoutMultiplier == 0 || t.ReadTotalTimeoutMultiplier == MAXDWORD);
   const bool firstByte = intervalMax && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
                          t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
   const bool whatIsThereOrTotal = intervalMax && !returnAtOnce && !firstByte &&
@@ -294,7 +301,7 @@ bool CommDevice::ReadCompleteOrExpired(const PendingRead& read, TimePoint now) c
 BOOL CommDevice::Write(const void* buffer, DWORD length, DWORD* done, OVERLAPPED* overlapped) {
   if (!overlapped || (!buffer && length > 0)) return FailWith(ERROR_INVALID_PARAMETER);
   std::lock_guard lock(mutex_);
-  if (gone_) return FailWith(kGoneError);
+  if (const DWORD refused = Refusal()) return FailWith(refused);
   MarkPending(overlapped);
   const TimePoint now = Clock::now();
   PendingWrite write{overlapped, static_cast<const uint8_t*>(buffer), length, 0, {}};
@@ -308,7 +315,7 @@ BOOL CommDevice::Write(const void* buffer, DWORD length, DWORD* done, OVERLAPPED
     if (drainCheck_) Wake();
     return TRUE;
   }
-  if (gone_) return FailWith(kGoneError);
+  if (const DWORD refused = Refusal()) return FailWith(refused);
   writes_.push_back(write);
   Wake();
   return FailWith(ERROR_IO_PENDING);
@@ -319,6 +326,7 @@ BOOL CommDevice::Purge(DWORD flags) {
     return FailWith(ERROR_INVALID_PARAMETER);
   }
   std::lock_guard lock(mutex_);
+  if (stopping_) return FailWith(ERROR_INVALID_HANDLE);
   if (gone_) return TRUE;  // everything pending already ended with the device
   if (flags & PURGE_TXABORT) {
     for (auto& w : writes_) Complete(w.overlapped, ERROR_OPERATION_ABORTED, w.done);
@@ -493,13 +501,16 @@ void CommDevice::AcceptInput(uint8_t* bytes, size_t count, const std::vector<RxE
     bytes[kept++] = c;
   }
   if (kept > 0) {
+    const bool belowMark = !InputAboveMark();
     input_.Push(bytes, kept);
     events |= EV_RXCHAR;
-    if (input_.Count() * 10 >= input_.Capacity() * 8) events |= EV_RX80FULL;
+    if (belowMark && InputAboveMark()) events |= EV_RX80FULL;  // once per crossing
   }
   RaiseEvents(events);
   UpdateInputFlowControl();
 }
+
+bool CommDevice::InputAboveMark() const { return input_.Count() * 10 >= input_.Capacity() * 8; }
 
 void CommDevice::TakeLineStatus() {
   const LineStatus status = line_->TakeStatus();

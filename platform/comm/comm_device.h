@@ -68,6 +68,8 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
 
   class WaiterHelper;
 
+  DWORD Refusal() const;
+
   void Run();
   void HelpWaiter(OVERLAPPED* overlapped);
   int WaiterPollFd();
@@ -80,6 +82,7 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   void PumpInput();
   void AcceptInput(uint8_t* bytes, size_t count, const std::vector<RxError>& errors,
                    bool dsrBlocks);
+  bool InputAboveMark() const;
   void PumpOutput();
   bool TransmitFront(PendingWrite& write);
   void TakeLineStatus();

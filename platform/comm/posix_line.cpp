@@ -10,6 +10,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,6 +21,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/comm/posix_node.h"
 #include "platform/comm/posix_termios.h"
 #include "platform/sync/last_error.h"
 
@@ -121,6 +123,7 @@ class PosixLine : public ByteLine {
   }
 
   DWORD Configure(const DCB& dcb) override {
+    if (!TermiosCanCarry(dcb)) return ERROR_INVALID_PARAMETER;
     termios2 current{};
     if (ioctl(fd_, TCGETS2, &current) != 0) return Win32ErrorFromErrno(errno);
     termios2 wanted = TermiosForDcb(dcb, current);
@@ -291,19 +294,33 @@ struct FdGuard {
   int Release() { return std::exchange(fd, -1); }
 };
 
-// The serial8250 driver registers placeholder ports with no UART behind them; they open
-// but report an unknown port type.
-bool IsPlaceholderUart(int fd) {
-  serial_struct info{};
-  return ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type == PORT_UNKNOWN;
+// The node opened is the one that was looked at, not something renamed into its place.
+bool IsSameNode(int fd, dev_t rdev) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == rdev;
+}
+
+// A port slot with nothing behind it fails its first terminal call with EIO.
+DWORD TerminalError(int err) {
+  if (err == ENOTTY || err == EINVAL) return ERROR_NOT_SUPPORTED;
+  return err == EIO ? ERROR_FILE_NOT_FOUND : Win32ErrorFromErrno(err);
 }
 
 }  // namespace
 
 std::unique_ptr<ByteLine> OpenPosixLine(const std::string& path, DWORD& error) {
+  dev_t rdev{};
+  if (DWORD refused = CheckSerialNode(path, rdev)) {
+    error = refused;
+    return nullptr;
+  }
   FdGuard guard{open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)};
   if (guard.fd < 0) {
     error = Win32ErrorFromErrno(errno);
+    return nullptr;
+  }
+  if (!IsSameNode(guard.fd, rdev)) {
+    error = ERROR_NOT_SUPPORTED;
     return nullptr;
   }
   // flock holds against every other opener, root included; TIOCEXCL only against others.
@@ -313,10 +330,10 @@ std::unique_ptr<ByteLine> OpenPosixLine(const std::string& path, DWORD& error) {
   }
   termios2 original{};
   if (ioctl(guard.fd, TCGETS2, &original) != 0) {
-    error = (errno == ENOTTY || errno == EINVAL) ? ERROR_NOT_SUPPORTED : Win32ErrorFromErrno(errno);
+    error = TerminalError(errno);
     return nullptr;
   }
-  if (IsPlaceholderUart(guard.fd)) {
+  if (IsEmptyUartSlot(rdev)) {
     error = ERROR_FILE_NOT_FOUND;
     return nullptr;
   }

@@ -48,4 +48,8 @@ termios2 TermiosForDcb(const DCB& dcb, const termios2& current) {
   return t;
 }
 
+bool TermiosCanCarry(const DCB& dcb) {
+  return !dcb.fOutxDsrFlow && dcb.fDtrControl != DTR_CONTROL_HANDSHAKE;
+}
+
 }  // namespace platform

@@ -15,4 +15,7 @@ namespace platform {
 // means hang-up.
 termios2 TermiosForDcb(const DCB& dcb, const termios2& current);
 
+// Linux has no DSR/DTR flow control: a DCB that asks for it cannot be carried out.
+bool TermiosCanCarry(const DCB& dcb);
+
 }  // namespace platform

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 
 namespace platform {
@@ -63,7 +64,8 @@ bool SameName(std::string_view a, std::string_view b) {
 // rewritten, so nothing of it is lost.
 Profile Load(const std::string& path) {
   Profile p;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO in the file's place cannot hold the caller up.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     p.usable = errno == ENOENT;
     return p;
@@ -235,12 +237,33 @@ bool ParseProfileInteger(const std::string& text, int32_t& value) {
   return true;
 }
 
-void ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
+namespace {
+
+// A link is written through to its target, which the rename replaces.
+std::string WrittenPath(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::is_symlink(path, error)) return path;
+  const std::filesystem::path target = std::filesystem::weakly_canonical(path, error);
+  return error ? path : target.string();
+}
+
+// A file without write permission stays as it is, for its owner too (and for root), as a
+// read-only file does on Windows.
+bool WriteForbidden(const struct stat& st, const std::string& path) {
+  return (st.st_mode & 0222) == 0 || access(path.c_str(), W_OK) != 0;
+}
+
+}  // namespace
+
+void ReplaceFileAtomically(const std::string& name, const std::string& bytes) {
+  const std::string path = WrittenPath(name);
+  struct stat old {};
+  const bool exists = stat(path.c_str(), &old) == 0;
+  if (exists && WriteForbidden(old, path)) throw IniWriteError(name);
   std::string temp = path + ".XXXXXX";
   const int fd = mkstemp(temp.data());
-  if (fd < 0) throw IniWriteError(path);
-  struct stat old {};
-  if (stat(path.c_str(), &old) == 0) {
+  if (fd < 0) throw IniWriteError(name);
+  if (exists) {
     fchmod(fd, old.st_mode & 07777);
   } else {
     const mode_t mask = umask(0);
@@ -257,7 +280,7 @@ void ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
   const bool closed = close(fd) == 0;
   if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
     unlink(temp.c_str());
-    throw IniWriteError(path);
+    throw IniWriteError(name);
   }
 }
 

@@ -26,10 +26,14 @@ std::mutex& EventLock() {
   return *lock;
 }
 
-// A thread's own wake-up descriptor, for the waits in which it polls helpers.
+// A thread's own wake-up descriptor, for the waits in which it polls helpers. Every waiter
+// of the thread holds it, so a SetEvent that rings it after the thread has ended still
+// writes to this descriptor, never to a file that took over its number.
 class WakeFd {
  public:
   WakeFd() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+  WakeFd(const WakeFd&) = delete;
+  WakeFd& operator=(const WakeFd&) = delete;
   ~WakeFd() { close(fd_); }
   int Get() const { return fd_; }
 
@@ -37,14 +41,14 @@ class WakeFd {
   int fd_;
 };
 
-int ThreadWakeFd() {
-  static thread_local WakeFd fd;
-  return fd.Get();
+std::shared_ptr<const WakeFd> ThreadWakeFd() {
+  static thread_local const auto fd = std::make_shared<const WakeFd>();
+  return fd;
 }
 
 struct Waiter {
   std::condition_variable wake;
-  const int fd = ThreadWakeFd();
+  const std::shared_ptr<const WakeFd> wakeFd = ThreadWakeFd();
   const std::thread::id owner = std::this_thread::get_id();
   std::atomic<bool> polling{false};
 
@@ -53,7 +57,7 @@ struct Waiter {
     wake.notify_one();
     if (polling.load() && std::this_thread::get_id() != owner) {
       const uint64_t one = 1;
-      if (write(fd, &one, sizeof one) < 0) {
+      if (write(wakeFd->Get(), &one, sizeof one) < 0) {
         // Already rung.
       }
     }
@@ -148,7 +152,7 @@ DWORD WaitAny(const std::vector<std::shared_ptr<EventObject>>& events, DWORD mil
     if (!helpers.empty()) {
       waiter->polling = true;
       lock.unlock();
-      const bool inTime = PollHelpers(helpers, waiter->fd, deadline, limited);
+      const bool inTime = PollHelpers(helpers, waiter->wakeFd->Get(), deadline, limited);
       lock.lock();
       if (!inTime) {
         index = FirstSignalled(events);

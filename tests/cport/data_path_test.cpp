@@ -116,6 +116,22 @@ TEST_F(DataPath, ListenersHearOfWritesAndReadsInOrder) {
   EXPECT_TRUE(seen.empty());
 }
 
+TEST_F(DataPath, AListenerDetachingItselfDoesNotHideTheNext) {
+  TComListener first, second;
+  Strings seen;
+  first.OnTxBuf = [&](TObject*, const void*, int32_t) {
+    seen.push_back("first");
+    port_->DetachListener(&first);
+  };
+  second.OnTxBuf = [&](TObject*, const void*, int32_t) { seen.push_back("second"); };
+  port_->AttachListener(&first);
+  port_->AttachListener(&second);
+  port_->WriteText("x");
+  port_->WriteText("y");
+  EXPECT_EQ(seen, (Strings{"first", "second", "second"}));
+  port_->DetachListener(&second);
+}
+
 TEST_F(DataPath, ListenersTakingDataGetOneBufferAndOnRxCharIsSkipped) {
   port_->ClosePort();
   port_->SetEvents(TComEvents::Full());

@@ -2,7 +2,9 @@
 // pseudo-terminal pair.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "far_end.h"
@@ -183,6 +185,14 @@ TEST_P(CommBehaviour, FirstByteModeReturnsOneByteWhenItComes) {
   EXPECT_EQ(Read(10), "i");
 }
 
+TEST_P(CommBehaviour, MaxIntervalAndMultiplierWithoutConstantReturnAtOnce) {
+  SetTimeouts({MAXDWORD, MAXDWORD, 0, 0, 0});
+  EXPECT_EQ(Read(10), "");
+  far_->Send("ab");
+  WaitForQueued(2);
+  EXPECT_EQ(Read(10), "ab");
+}
+
 TEST_P(CommBehaviour, FirstByteModeTimesOutWithNothing) {
   SetTimeouts({MAXDWORD, MAXDWORD, 20, 0, 0});
   DWORD result = 1;
@@ -211,7 +221,7 @@ TEST_P(CommBehaviour, PurgeAbortEndsPendingReadsAndClearDiscards) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
-TEST_P(CommBehaviour, EightyPercentFullIsReported) {
+TEST_P(CommBehaviour, EightyPercentFullIsReportedOncePerCrossing) {
   ASSERT_TRUE(SetupComm(port_, 100, 100));
   ASSERT_TRUE(SetCommMask(port_, EV_RX80FULL | EV_RXCHAR));
   far_->Send(std::string(79, 'x'));
@@ -219,6 +229,8 @@ TEST_P(CommBehaviour, EightyPercentFullIsReported) {
   ASSERT_TRUE(SetCommMask(port_, EV_RX80FULL | EV_RXCHAR));
   far_->Send("y");
   EXPECT_EQ(WaitEvents() & EV_RX80FULL, DWORD{EV_RX80FULL});
+  far_->Send("z");
+  EXPECT_EQ(WaitEvents(), DWORD{EV_RXCHAR});
 }
 
 TEST_P(CommBehaviour, AFullQueueHoldsTheSenderInsteadOfDropping) {
@@ -328,6 +340,30 @@ TEST_P(CommBehaviour, SettingsAreCheckedAsWindowsChecksThem) {
   DCB zeroBaud = Dcb();
   zeroBaud.BaudRate = 0;
   EXPECT_FALSE(SetCommState(port_, &zeroBaud));
+  DCB sameFlowChars = Dcb();
+  sameFlowChars.XoffChar = sameFlowChars.XonChar;
+  EXPECT_FALSE(SetCommState(port_, &sameFlowChars));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+// A call that entered the device before another thread closed its handle must leave
+// cleanly, and later calls fail with 6.
+TEST_P(CommBehaviour, ClosingWhileAnotherThreadIsInsideACallIsSafe) {
+  for (int round = 0; round < 200; ++round) {
+    if (port_ == INVALID_HANDLE_VALUE) port_ = OpenPort(far_->PortName());
+    ASSERT_NE(port_, INVALID_HANDLE_VALUE) << GetLastError();
+    std::atomic<bool> entered{false};
+    std::thread caller([&, port = port_] {
+      DWORD status = 0;
+      while (GetCommModemStatus(port, &status) || GetLastError() != ERROR_INVALID_HANDLE) {
+        entered = true;
+      }
+    });
+    while (!entered) std::this_thread::yield();
+    EXPECT_TRUE(CloseHandle(port_));
+    port_ = INVALID_HANDLE_VALUE;
+    caller.join();
+  }
 }
 
 TEST_P(CommBehaviour, ASecondOpenOfTheSameDeviceIsRefused) {

@@ -2,6 +2,7 @@
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -100,6 +101,17 @@ TEST_F(PtyLine, TheDcbBecomesRawTermios) {
   EXPECT_EQ(t.c_ospeed, 250000u);
   EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR), tcflag_t{CMSPAR});
   EXPECT_FALSE(t.c_cflag & CRTSCTS);
+
+  // Linux has no DSR/DTR handshake: refused, and the line keeps what it had.
+  DCB dsrFlow = Dcb(9600);
+  dsrFlow.fOutxDsrFlow = 1;
+  DCB dtrHandshake = Dcb(9600);
+  dtrHandshake.fDtrControl = DTR_CONTROL_HANDSHAKE;
+  for (DCB* refused : {&dsrFlow, &dtrHandshake}) {
+    EXPECT_FALSE(SetCommState(port, refused));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  }
+  EXPECT_EQ(SlaveTermios().c_ospeed, 250000u);
   CloseHandle(port);
 }
 
@@ -137,8 +149,19 @@ TEST(PosixOpen, RefusesWhatIsNotASerialDevice) {
   EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
   std::filesystem::remove(file);
 
-  EXPECT_EQ(OpenPort("/dev/null"), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+  // Refused for what they are, before anything opens them for writing or locks them: a
+  // file another program holds locked must not read as "in use".
+  const std::string locked = std::filesystem::temp_directory_path() / "comtest-locked-file";
+  const int holder = open(locked.c_str(), O_CREAT | O_RDWR, 0600);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  for (const std::string& name : {locked, std::string("/dev/null"), std::string("/dev/tty"),
+                                  std::string("/dev/tty0"), std::string("/dev/ptmx")}) {
+    if (!std::filesystem::exists(name)) continue;
+    EXPECT_EQ(OpenPort(name), INVALID_HANDLE_VALUE) << name;
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED) << name;
+  }
+  close(holder);
+  std::filesystem::remove(locked);
   EXPECT_EQ(OpenPort("/dev/comtest-missing-device"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(OpenPort("comtest-missing"), INVALID_HANDLE_VALUE);

@@ -174,9 +174,7 @@ TEST_F(VirtualLineTest, RtsToggleRaisesRtsOnlyWhileOutputWaits) {
 TEST_F(VirtualLineTest, InjectedFailuresAndTheCallLog) {
   far_->ClearCalls();
   far_->FailNext("SetCommState", 31);
-  DCB dcb{};
-  dcb.BaudRate = 9600;
-  dcb.ByteSize = 8;
+  DCB dcb = PlainDcb(9600);
   EXPECT_FALSE(SetCommState(port_, &dcb));
   EXPECT_EQ(GetLastError(), 31u);
   EXPECT_TRUE(SetCommState(port_, &dcb));

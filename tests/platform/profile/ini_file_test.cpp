@@ -1,6 +1,7 @@
 #include "platform/profile/ini_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -117,6 +118,25 @@ TEST_F(IniFileTest, BinaryFilesAreNeitherReadNorOverwritten) {
   EXPECT_EQ(ini.ReadString("S", "K", "d"), "d");
   EXPECT_THROW(ini.WriteString("S", "K", "x"), IniWriteError);
   EXPECT_EQ(TempFolder::Read(Path()), garbage);
+}
+
+TEST_F(IniFileTest, ALinkIsWrittenThroughAndAReadOnlyFileIsLeftAlone) {
+  const std::string target = folder_.File("real.ini");
+  TempFolder::Write(target, "[S]\nK=old\n");
+  std::filesystem::create_symlink(target, Path());
+  IniFile(Path()).WriteString("S", "K", "new");
+  EXPECT_TRUE(std::filesystem::is_symlink(Path()));
+  EXPECT_EQ(TempFolder::Read(target), "[S]\nK=new\n");
+
+  std::filesystem::permissions(target, std::filesystem::perms::owner_read);
+  EXPECT_THROW(IniFile(Path()).WriteString("S", "K", "newer"), IniWriteError);
+  EXPECT_EQ(TempFolder::Read(target), "[S]\nK=new\n");
+
+  // A FIFO in the file's place reads as empty at once and is never written.
+  const std::string fifo = folder_.File("fifo.ini");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(IniFile(fifo).ReadString("S", "K", "d"), "d");
+  EXPECT_THROW(IniFile(fifo).WriteString("S", "K", "V"), IniWriteError);
 }
 
 TEST_F(IniFileTest, AHugeFileIsReadAndWrittenWithoutTrouble) {
