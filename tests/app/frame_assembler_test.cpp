@@ -13,7 +13,7 @@ const std::string STX = "\x02";
 std::vector<std::string> Logged(FrameAssembler& a, const std::vector<std::string>& deliveries) {
   std::vector<std::string> lines;
   for (const auto& d : deliveries) {
-    if (auto payload = a.Deliver(d)) lines.push_back(*payload);
+    for (auto& payload : a.Deliver(d)) lines.push_back(payload);
   }
   return lines;
 }
@@ -48,29 +48,43 @@ TEST(FrameAssembler, NoiseBeforeStxIsDropped) {
   EXPECT_EQ(Logged(a, {"\xFFnoise\r\n" + STX + "OK\r\n"}), Lines{"OK"});
 }
 
-TEST(FrameAssembler, CompletionIsDecidedPerDelivery) {
+TEST(FrameAssembler, EveryFrameCompletesAtItsLf) {
   FrameAssembler twoFrames, trailing, noCr, empty, stxInside;
-  EXPECT_EQ(Logged(twoFrames, {STX + "A\r\n" + STX + "B\r\n"}), Lines{"A\r\n" + STX + "B"});
-  EXPECT_EQ(Logged(trailing, {STX + "A\r\nX"}), Lines{"A\r"});
+  EXPECT_EQ(Logged(twoFrames, {STX + "A\r\n" + STX + "B\r\n"}), (Lines{"A", "B"}));
+  EXPECT_EQ(Logged(trailing, {STX + "A\r\nX"}), Lines{"A"});
   EXPECT_EQ(Logged(noCr, {STX + "AB\n"}), Lines{"A"});
   EXPECT_EQ(Logged(empty, {STX + "\r\n"}), Lines{""});
   EXPECT_EQ(Logged(stxInside, {STX + "A" + STX + "B\r\n"}), Lines{"A" + STX + "B"});
 }
 
-TEST(FrameAssembler, ADeliveryEndingInsideTheNextFrameLosesNothing) {
+TEST(FrameAssembler, FramesCutAnywhereLoseNothing) {
   FrameAssembler a;
   EXPECT_EQ(Logged(a, {STX + "A\r\n" + STX + "B"}), Lines{"A"});
   EXPECT_EQ(a.RxFrame(), STX + "B");
   EXPECT_EQ(Logged(a, {"\r"}), Lines{});
-  EXPECT_EQ(Logged(a, {"\n" + STX + "C\r"}), Lines{}) << "a delivery ending after a CR waits";
-  EXPECT_EQ(Logged(a, {"\n"}), Lines{"B\r\n" + STX + "C"});
+  EXPECT_EQ(Logged(a, {"\n" + STX + "C\r"}), Lines{"B"});
+  EXPECT_EQ(Logged(a, {"\n"}), Lines{"C"});
 
   FrameAssembler noisy;
-  EXPECT_EQ(Logged(noisy, {STX + "A\r\nX" + STX + "B", "C\r\n"}), (Lines{"A\r", "BC"}));
+  EXPECT_EQ(Logged(noisy, {STX + "A\r\nX" + STX + "B", "C\r\n"}), (Lines{"A", "BC"}));
+}
 
-  FrameAssembler echo;
-  echo.FrameCommand("01WHO");
-  EXPECT_EQ(Logged(echo, {STX + "01WHO\r\n" + STX + "01WHO,", "OK\r\n"}), Lines{"01WHO,OK"});
+// An RS-485 converter's echo and the answer often share one delivery.
+TEST(FrameAssembler, TheEchoIsDroppedWhereverItsDeliveryEnds) {
+  FrameAssembler glued, split;
+  glued.FrameCommand("01WHO");
+  EXPECT_EQ(Logged(glued, {STX + "01WHO\r\n" + STX + "01WHO,OK\r\n"}), Lines{"01WHO,OK"});
+  split.FrameCommand("01WHO");
+  EXPECT_EQ(Logged(split, {STX + "01WHO\r\n" + STX + "01WHO,", "OK\r\n"}), Lines{"01WHO,OK"});
+}
+
+TEST(FrameAssembler, AFrameWithoutItsLfIsDroppedPastTheLimit) {
+  FrameAssembler a;
+  const std::string garbage(FrameAssembler::kMaxFrame + 10, 'g');
+  EXPECT_EQ(Logged(a, {STX + garbage, garbage + "\r\n", STX + "OK\r\n"}), Lines{"OK"});
+  EXPECT_LE(a.RxFrame().capacity(), FrameAssembler::kMaxFrame + 1);
+  const std::string longest(FrameAssembler::kMaxFrame - 3, 'x');
+  EXPECT_EQ(Logged(a, {STX + longest + "\r\n"}), Lines{longest}) << "a frame at the limit stays";
 }
 
 TEST(FrameAssembler, AFrameCutAfterCrWaitsForItsLf) {
