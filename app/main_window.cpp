@@ -11,7 +11,9 @@
 #include <QToolButton>
 
 #include "app/func_p.h"
+#include "app/log_writer.h"
 #include "platform/process/error_display.h"
+#include "platform/profile/ini_file.h"
 
 namespace console {
 namespace {
@@ -150,8 +152,9 @@ void TVex_ComTestF::BuildLogArea(QWidget* client) {
   speedButton1_->setText(QStringLiteral("Clear"));
   speedButton1_->setAutoRaise(true);
   speedButton1_->setFocusPolicy(Qt::NoFocus);
-  connect(speedButton1_, &QToolButton::clicked, this, [this] { memo1_->clear(); });
   memo1_ = new QPlainTextEdit(client);
+  log_ = new LogWriter(memo1_);
+  connect(speedButton1_, &QToolButton::clicked, this, [this] { log_->Clear(); });
   memo1_->setFrameStyle(QFrame::Box | QFrame::Plain);
   memo1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   memo1_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -223,19 +226,33 @@ void TVex_ComTestF::showEvent(QShowEvent* event) {
 
 void TVex_ComTestF::FormShow() {
   funcp::InitExePath();
+  ReportUnusableSettingsFile();
   StartPort();
   comboBox1_->setCurrentIndex(0);
   comboBox1_->setFocus();
 }
 
+// A settings file the profile rules cannot read is left as it is; the console runs on its
+// defaults and says why once.
+void TVex_ComTestF::ReportUnusableSettingsFile() {
+  const std::string file = funcp::ExePath + "Main.Ini";
+  const std::string problem = platform::IniFile(file).Problem();
+  if (problem.empty()) return;
+  funcp::ShowMessageBox(file + " cannot be used: " + problem +
+                            ".\nThe default settings are used and the file is left as it is.",
+                        "경고", funcp::MB_ICONWARNING);
+}
+
 void TVex_ComTestF::StartPort() {
   const std::string file = funcp::ExePath + "Main.Ini";
+  const bool usable = platform::IniFile(file).Problem().empty();
   auto read = [&](const char* key, const char* defaultValue) {
-    std::string value;
-    funcp::ReadIniOrDefault(true, file, kSection, key, defaultValue, value);
+    std::string value = defaultValue;
+    if (usable) funcp::ReadIniOrDefault(true, file, kSection, key, defaultValue, value);
     return value;
   };
-  SetPanel(1, read("Port", "COM1"));
+  const std::string port = read("Port", "COM1");
+  SetPanel(1, port);
   std::string line = read("BaudRate", "9600");
   SetPanel(2, line);
   for (const auto& [key, defaultValue] : kLineFields) {
@@ -243,7 +260,11 @@ void TVex_ComTestF::StartPort() {
     SetPanel(2, line);
   }
   read("FlowControl", "fcCustom");
-  comPort1_.RestoreSettings(cport::ssIniFile, file);
+  if (usable) {
+    comPort1_.RestoreSettings(cport::ssIniFile, file);
+  } else {
+    comPort1_.SetPort(port);
+  }
   comPort1_.FlowControl().SetControlRTS(cport::rtsToggle);
   try {
     comPort1_.OpenPort();
@@ -263,9 +284,16 @@ void TVex_ComTestF::ComboBox1CloseUp() {
   }
 }
 
+// A write cut short by its timeout (a line held by flow control) did not send the command:
+// the operator is told, and the log shows nothing as sent.
 void TVex_ComTestF::bbtSendClick() {
-  comPort1_.WriteText(frames_.FrameCommand(ToBytes(edtData_->text())));
-  AddLogLine("[Send] => " + std::string(1, FrameAssembler::STX) + ToBytes(edtData_->text()));
+  const std::string& frame = frames_.FrameCommand(ToBytes(edtData_->text()));
+  if (comPort1_.WriteText(frame) != static_cast<int32_t>(frame.size())) {
+    funcp::ShowMessageBox("통신 불량", "경고", funcp::MB_ICONERROR);
+    return;
+  }
+  log_->AddNow(
+      FromBytes("[Send] => " + std::string(1, FrameAssembler::STX) + ToBytes(edtData_->text())));
 }
 
 void TVex_ComTestF::BitBtn1Click() {
@@ -279,17 +307,15 @@ void TVex_ComTestF::BitBtn1Click() {
 void TVex_ComTestF::ComPort1RxChar(int32_t count) {
   std::string bytes;
   comPort1_.ReadText(bytes, count);
-  if (const auto payload = frames_.Deliver(bytes)) AddLogLine("[Rcv] => " + *payload);
+  for (const std::string& payload : frames_.Deliver(bytes)) {
+    log_->AddBatched(FromBytes("[Rcv] => " + payload));
+  }
 }
 
 // The port no longer delivers anything: say so once instead of standing by in silence.
 void TVex_ComTestF::EventThreadFailed(std::exception_ptr error) {
   SetPanel(0, "ERROR");
   platform::ShowError(error);
-}
-
-void TVex_ComTestF::AddLogLine(const std::string& bytes) {
-  memo1_->appendPlainText(FromBytes(bytes));
 }
 
 void TVex_ComTestF::SetPanel(int index, const std::string& text) {

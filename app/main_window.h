@@ -18,6 +18,8 @@ class QToolButton;
 
 namespace console {
 
+class LogWriter;
+
 // The command presets' combo box; Qt tells of no closed drop-down list, this one does.
 class CommandComboBox : public QComboBox {
   Q_OBJECT
@@ -58,6 +60,7 @@ class TVex_ComTestF : public QMainWindow {
   QToolButton* SpeedButton1() const { return speedButton1_; }
   QPlainTextEdit* Memo1() const { return memo1_; }
   QString PanelText(int index) const;
+  LogWriter& Log() const { return *log_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -73,12 +76,12 @@ class TVex_ComTestF : public QMainWindow {
   void LayoutControls();
 
   void FormShow();
+  void ReportUnusableSettingsFile();
   void ComboBox1CloseUp();
   void bbtSendClick();
   void BitBtn1Click();
   void ComPort1RxChar(int32_t count);
   void EventThreadFailed(std::exception_ptr error);
-  void AddLogLine(const std::string& bytes);
   void SetPanel(int index, const std::string& text);
 
   // Runs a handler; what it raises goes to the general error display.
@@ -97,6 +100,7 @@ class TVex_ComTestF : public QMainWindow {
   QLabel* label1_ = nullptr;
   QToolButton* speedButton1_ = nullptr;
   QPlainTextEdit* memo1_ = nullptr;
+  LogWriter* log_ = nullptr;
   std::array<QLabel*, 4> panels_{};
   bool shown_ = false;
 };
