@@ -26,6 +26,7 @@ void ReadIniOrDefault(bool readFirst, const std::string& fileName, const std::st
                       const std::string& key, const std::string& defaultValue, std::string& value);
 
 constexpr uint32_t MB_ICONERROR = 0x10;
+constexpr uint32_t MB_ICONWARNING = 0x30;
 constexpr int32_t IDOK = 1;
 
 }  // namespace funcp

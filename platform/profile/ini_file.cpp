@@ -26,11 +26,23 @@ struct Line {
 
 struct Profile {
   std::string bytes;
-  bool usable = true;  // false for a binary or oversized file, which is never written back
+  std::string problem;  // why the file is not used; such a file is never written back
+  bool Usable() const { return problem.empty(); }
 };
 
 // The line that starts at pos; lines are scanned, never stored, so a huge file costs no
 // more memory than its bytes.
+void ReadAll(int fd, size_t size, std::string& bytes) {
+  bytes.resize(size);
+  size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  bytes.resize(got);
+}
+
 Line LineAt(const std::string& bytes, size_t pos) {
   const size_t lf = bytes.find('\n', pos);
   const size_t next = lf == std::string::npos ? bytes.size() : lf + 1;
@@ -60,35 +72,28 @@ bool SameName(std::string_view a, std::string_view b) {
 }
 
 // A missing file is an empty profile that may be written. A file that cannot be read, is
-// no regular file, is too large or holds binary data reads as empty and is never
-// rewritten, so nothing of it is lost.
+// no regular file, is too large or holds binary data (UTF-16 among it) reads as empty and
+// is never rewritten, so nothing of it is lost.
 Profile Load(const std::string& path) {
   Profile p;
   // Non-blocking, so that a FIFO in the file's place cannot hold the caller up.
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    p.usable = errno == ENOENT;
+    if (errno != ENOENT) p.problem = std::string("it cannot be read: ") + std::strerror(errno);
     return p;
   }
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxProfileSize) {
-    p.usable = false;
-    close(fd);
-    return p;
-  }
-  p.bytes.resize(static_cast<size_t>(st.st_size));
-  size_t got = 0;
-  while (got < p.bytes.size()) {
-    const ssize_t n = read(fd, p.bytes.data() + got, p.bytes.size() - got);
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    p.problem = "it is not a regular file";
+  } else if (st.st_size > kMaxProfileSize) {
+    p.problem = "it is larger than 64 MiB";
+  } else {
+    ReadAll(fd, static_cast<size_t>(st.st_size), p.bytes);
   }
   close(fd);
-  p.bytes.resize(got);
   if (p.bytes.find('\0') != std::string::npos) {
-    p.usable = false;
+    p.problem = "it holds NUL bytes (UTF-16 text or binary data)";
     p.bytes.clear();
-    return p;
   }
   return p;
 }
@@ -204,9 +209,11 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
                           const std::string& value) {
   const Profile p = Load(path_);
   const bool oneLine = value.find_first_of("\r\n") == std::string::npos;
-  if (!p.usable || !oneLine || key.find('=') != std::string::npos) throw IniWriteError(path_);
+  if (!p.Usable() || !oneLine || key.find('=') != std::string::npos) throw IniWriteError(path_);
   ReplaceFileAtomically(path_, WithKey(p, section, key, value));
 }
+
+std::string IniFile::Problem() const { return Load(path_).problem; }
 
 void IniFile::WriteInteger(const std::string& section, const std::string& key, int32_t value) {
   WriteString(section, key, std::to_string(value));

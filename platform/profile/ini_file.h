@@ -33,6 +33,9 @@ class IniFile {
   int32_t ReadInteger(const std::string& section, const std::string& key,
                       int32_t defaultValue) const;
   bool ValueExists(const std::string& section, const std::string& key) const;
+  // Why the file reads as empty and is never written, in a few plain words; empty for a
+  // usable file or one that does not exist yet.
+  std::string Problem() const;
 
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
   void WriteInteger(const std::string& section, const std::string& key, int32_t value);
