@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-qpa-plugins libgl-dev
   fonts-nanum fontconfig
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -98,6 +98,15 @@ Profile Load(const std::string& path) {
   return p;
 }
 
+// What would break the file's lines, or make it one that is never read again (a NUL), is
+// refused rather than written.
+bool Storable(const std::string& section, const std::string& key, const std::string& value) {
+  const std::string_view breaking("\r\n\0", 3);
+  return section.find_first_of(breaking) == std::string::npos &&
+         key.find_first_of(breaking) == std::string::npos && key.find('=') == std::string::npos &&
+         value.find_first_of(breaking) == std::string::npos;
+}
+
 std::string_view Text(const Profile& p, const Line& l) {
   return std::string_view(p.bytes).substr(l.begin, l.end - l.begin);
 }
@@ -208,8 +217,7 @@ int32_t IniFile::ReadInteger(const std::string& section, const std::string& key,
 void IniFile::WriteString(const std::string& section, const std::string& key,
                           const std::string& value) {
   const Profile p = Load(path_);
-  const bool oneLine = value.find_first_of("\r\n") == std::string::npos;
-  if (!p.Usable() || !oneLine || key.find('=') != std::string::npos) throw IniWriteError(path_);
+  if (!p.Usable() || !Storable(section, key, value)) throw IniWriteError(path_);
   ReplaceFileAtomically(path_, WithKey(p, section, key, value));
 }
 

@@ -116,6 +116,16 @@ TEST_F(ConsoleTest, EnterSendsTheFramedCommandAndLogsIt) {
   EXPECT_EQ(LogLines(), std::vector<std::string>{"[Send] => " + STX + "01WHO"});
 }
 
+// A line held by flow control takes part of the frame before the write times out.
+TEST_F(ConsoleTest, ACommandCutShortByTheWriteTimeoutIsNotLoggedAsSent) {
+  Show();
+  com1_->SetReceiveCapacity(3);
+  window_->BbtSend()->click();
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text, "통신 불량");
+  EXPECT_TRUE(LogLines().empty());
+}
+
 TEST_F(ConsoleTest, AnswersAreLoggedAndEchoesHidden) {
   Show();
   window_->BbtSend()->click();

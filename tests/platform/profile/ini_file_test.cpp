@@ -106,6 +106,9 @@ TEST_F(IniFileTest, AFailedWriteRaisesAndLeavesTheFileAlone) {
 
   TempFolder::Write(Path(), "[S]\nK=old\n");
   EXPECT_THROW(IniFile(Path()).WriteString("S", "K", "two\nlines"), IniWriteError);
+  // A NUL would make the file one that is never read or written again.
+  EXPECT_THROW(IniFile(Path()).WriteString("S", std::string("K\0", 2), "V"), IniWriteError);
+  EXPECT_THROW(IniFile(Path()).WriteString("S\r\n[T]", "K", "V"), IniWriteError);
   EXPECT_EQ(TempFolder::Read(Path()), "[S]\nK=old\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.Path()), {}), 2)
       << "no temporary file is left behind";
