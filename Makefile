@@ -1,7 +1,7 @@
 BUILD_DIR ?= build
 JOBS ?= 2
 
-.PHONY: setup configure build test run bench clean
+.PHONY: setup configure build test run bench package clean
 
 setup:
 	@scripts/setup.sh
@@ -17,6 +17,9 @@ test: build
 
 run: build
 	@scripts/run-console.sh $(BUILD_DIR)
+
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB
 
 bench: build
 	@scripts/run-bench.sh $(BUILD_DIR)

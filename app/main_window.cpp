@@ -12,6 +12,7 @@
 
 #include "app/func_p.h"
 #include "app/log_writer.h"
+#include "app/settings_file.h"
 #include "platform/process/error_display.h"
 #include "platform/profile/ini_file.h"
 
@@ -226,6 +227,8 @@ void TVex_ComTestF::showEvent(QShowEvent* event) {
 
 void TVex_ComTestF::FormShow() {
   funcp::InitExePath();
+  settingsFile_ = SettingsFilePath(funcp::ExePath);
+  statusBar()->setToolTip(QString::fromStdString("Settings: " + settingsFile_));
   ReportUnusableSettingsFile();
   StartPort();
   comboBox1_->setCurrentIndex(0);
@@ -235,7 +238,7 @@ void TVex_ComTestF::FormShow() {
 // A settings file the profile rules cannot read is left as it is; the console runs on its
 // defaults and says why once.
 void TVex_ComTestF::ReportUnusableSettingsFile() {
-  const std::string file = funcp::ExePath + "Main.Ini";
+  const std::string& file = settingsFile_;
   const std::string problem = platform::IniFile(file).Problem();
   if (problem.empty()) return;
   funcp::ShowMessageBox(file + " cannot be used: " + problem +
@@ -244,7 +247,7 @@ void TVex_ComTestF::ReportUnusableSettingsFile() {
 }
 
 void TVex_ComTestF::StartPort() {
-  const std::string file = funcp::ExePath + "Main.Ini";
+  const std::string& file = settingsFile_;
   const bool usable = platform::IniFile(file).Problem().empty();
   auto read = [&](const char* key, const char* defaultValue) {
     std::string value = defaultValue;
@@ -299,7 +302,7 @@ void TVex_ComTestF::bbtSendClick() {
 void TVex_ComTestF::BitBtn1Click() {
   if (comPort1_.Connected()) comPort1_.ClosePort();
   comPort1_.RunSetupDialog();
-  comPort1_.SaveSettings(cport::ssIniFile, funcp::ExePath + "Main.Ini");
+  comPort1_.SaveSettings(cport::ssIniFile, settingsFile_);
   StartPort();
 }
 

@@ -60,6 +60,7 @@ class TVex_ComTestF : public QMainWindow {
   QToolButton* SpeedButton1() const { return speedButton1_; }
   QPlainTextEdit* Memo1() const { return memo1_; }
   QString PanelText(int index) const;
+  const std::string& SettingsFile() const { return settingsFile_; }
   LogWriter& Log() const { return *log_; }
 
  protected:
@@ -103,6 +104,7 @@ class TVex_ComTestF : public QMainWindow {
   LogWriter* log_ = nullptr;
   std::array<QLabel*, 4> panels_{};
   bool shown_ = false;
+  std::string settingsFile_;
 };
 
 }  // namespace console

@@ -79,7 +79,9 @@ Profile Load(const std::string& path) {
   // Non-blocking, so that a FIFO in the file's place cannot hold the caller up.
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    if (errno != ENOENT) p.problem = std::string("it cannot be read: ") + std::strerror(errno);
+    if (errno != ENOENT && errno != ENOTDIR) {
+      p.problem = std::string("it cannot be read: ") + std::strerror(errno);
+    }
     return p;
   }
   struct stat st {};

@@ -61,14 +61,27 @@ TEST_F(ConsoleTest, AFailedOpenShowsOneBoxThenError) {
   EXPECT_TRUE(LogLines().empty());
 }
 
-TEST_F(ConsoleTest, AnUnwritableSettingsFileStopsTheStartUp) {
+// A folder the console cannot write to (an installed program's) sends the settings to the
+// user's configuration folder; only when that cannot be written either does the start stop.
+TEST_F(ConsoleTest, SettingsGoToTheConfigurationFolderWhenTheProgramsCannotBeWritten) {
   funcp::ExePath = folder_.File("missing") + "/";
+  const std::string config = folder_.File("config");
+  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
   Show();
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(window_->SettingsFile(), config + "/Vex_ComTest/Main.Ini");
+  EXPECT_NE(TempFolder::Read(window_->SettingsFile()).find("Port=COM1"), std::string::npos);
+  EXPECT_TRUE(com1_->IsOpen());
+
+  window_.reset();
+  TempFolder::Write(config + "-file", "");
+  setenv("XDG_CONFIG_HOME", (config + "-file").c_str(), 1);
+  Show();
+  unsetenv("XDG_CONFIG_HOME");
   ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0].text, "Unable to write to " + folder_.File("missing") + "/Main.Ini.");
+  EXPECT_EQ(boxes_[0].text, "Unable to write to " + config + "-file/Vex_ComTest/Main.Ini.");
   EXPECT_EQ(window_->PanelText(0), "Error");
   EXPECT_EQ(window_->ComboBox1()->currentText(), "ComboBox1");
-  EXPECT_FALSE(com1_->IsOpen());
 }
 
 TEST_F(ConsoleTest, PresetsFillTheCommandWhenTheListCloses) {

@@ -1,0 +1,43 @@
+#include "app/settings_file.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace console {
+namespace {
+
+constexpr char kProgram[] = "Vex_ComTest";
+constexpr char kFileName[] = "Main.Ini";
+
+bool IsInstalledProgramFolder(const std::filesystem::path& folder) {
+  std::error_code error;
+  const auto entry = folder.parent_path() / "share" / "applications" / (kProgram + std::string(".desktop"));
+  return std::filesystem::exists(entry, error);
+}
+
+std::filesystem::path ConfigurationFolder() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg && *xdg == '/') return std::filesystem::path(xdg) / kProgram;
+  const char* home = std::getenv("HOME");
+  return std::filesystem::path(home && *home ? home : "/tmp") / ".config" / kProgram;
+}
+
+}  // namespace
+
+std::string SettingsFilePath(const std::string& exeFolder) {
+  std::filesystem::path folder = std::filesystem::path(exeFolder).lexically_normal();
+  if (!folder.has_filename()) folder = folder.parent_path();
+  const std::filesystem::path beside = folder / kFileName;
+  std::error_code error;
+  const bool besideWritable = std::filesystem::exists(beside, error)
+                                  ? access(beside.c_str(), W_OK) == 0
+                                  : access(folder.c_str(), W_OK) == 0;
+  if (besideWritable && !IsInstalledProgramFolder(folder)) return beside.string();
+  const std::filesystem::path config = ConfigurationFolder();
+  std::filesystem::create_directories(config, error);
+  return (config / kFileName).string();
+}
+
+}  // namespace console
