@@ -2,4 +2,5 @@
 # Runs the benchmarks from the build folder.
 set -euo pipefail
 build="${1:-build}"
-exec "$build/bench/serial_bench"
+"$build/bench/serial_bench"
+"$build/bench/console_load" --seconds "${LOAD_SECONDS:-60}"
