@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins libgl-dev
   fonts-nanum fontconfig
   clang-14 libclang-rt-14-dev
+  qemu-system-x86 busybox-static cpio xz-utils
 )
 
 missing=()

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -44,6 +45,9 @@ class ByteLine {
   virtual ssize_t Transmit(const uint8_t* buf, size_t len) = 0;
   // Bytes taken by Transmit that have not left yet.
   virtual size_t OutputPending() = 0;
+  // Waits, at most until the deadline, for what was transmitted to leave the line; called
+  // before the line is closed so that a close does not cut short what was reported written.
+  virtual void WaitUntilSent(std::chrono::steady_clock::time_point /*deadline*/) {}
   // Sends one flow-control character ahead of queued output.
   virtual void SendImmediate(uint8_t c) = 0;
   virtual void Purge(bool input, bool output) = 0;

@@ -23,6 +23,7 @@ constexpr DWORD kMaxQueue = 1u << 24;
 constexpr size_t kPumpChunk = 4096;
 constexpr auto kMinDrainCheck = std::chrono::milliseconds(1);
 constexpr auto kMaxDrainCheck = std::chrono::milliseconds(50);
+constexpr auto kMaxCloseDrain = std::chrono::milliseconds(10000);
 
 std::chrono::milliseconds Millis(uint64_t ms) {
   return std::chrono::milliseconds(static_cast<int64_t>(std::min<uint64_t>(ms, 1ull << 40)));
@@ -90,6 +91,7 @@ void CommDevice::OnClose() {
   Wake();
   if (driver_.joinable()) driver_.join();
   std::lock_guard lock(mutex_);
+  if (!gone_) line_->WaitUntilSent(DrainDeadline());
   line_.reset();
   if (wakeFd_ >= 0) close(wakeFd_);
   wakeFd_ = -1;
@@ -100,6 +102,18 @@ void CommDevice::OnClose() {
 DWORD CommDevice::Refusal() const {
   if (stopping_) return ERROR_INVALID_HANDLE;
   return gone_ ? kGoneError : 0;
+}
+
+// Output still on its way gets the time the write timeouts would have given it, or twice
+// its wire time where they set none, never more than kMaxCloseDrain.
+CommDevice::TimePoint CommDevice::DrainDeadline() const {
+  const size_t pending = line_->OutputPending();
+  const uint64_t written =
+      TotalTimeout(timeouts_.WriteTotalTimeoutMultiplier, timeouts_.WriteTotalTimeoutConstant,
+                   static_cast<DWORD>(pending));
+  const auto wire = 2 * Millis(uint64_t{pending} * 10 * 1000 / std::max<DWORD>(dcb_.BaudRate, 1));
+  const auto limit = written ? Millis(written) : wire + std::chrono::milliseconds(100);
+  return Clock::now() + std::min<std::chrono::milliseconds>(limit, kMaxCloseDrain);
 }
 
 DWORD CommDevice::BeginCall(const char* name) {

@@ -69,6 +69,7 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   class WaiterHelper;
 
   DWORD Refusal() const;
+  TimePoint DrainDeadline() const;
 
   void Run();
   void HelpWaiter(OVERLAPPED* overlapped);

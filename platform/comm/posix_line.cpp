@@ -55,6 +55,7 @@ class PosixLine : public ByteLine {
 
   ~PosixLine() override {
     StopModemWatch();
+    RestoreLatency();
     ioctl(fd_, TCSETS2, &original_);
     ioctl(fd_, TIOCNXCL);
     close(fd_);
@@ -73,6 +74,10 @@ class PosixLine : public ByteLine {
     hasCounters_ = ioctl(fd_, TIOCGICOUNT, &counters) == 0;
     if (hasCounters_) counters_ = counters;
     if (ioctl(fd_, TIOCMGET, &bits) == 0) StartModemWatch(bits);
+    // Idle at open, so a driver that does not say "empty" now does not report it at all
+    // (a pty refuses the call; some adapters' emulations never set the bit).
+    hasLsr_ = TransmitterEmpty();
+    SetLowLatency();
     return 0;
   }
 
@@ -100,9 +105,19 @@ class PosixLine : public ByteLine {
     return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
   }
 
+  // The kernel's count reads 0 while a UART's FIFO or a USB adapter still sends; the
+  // transmitter-empty bit tells the rest where the driver reports it.
   size_t OutputPending() override {
     int queued = 0;
-    return ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0 ? static_cast<size_t>(queued) : 0;
+    if (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) return static_cast<size_t>(queued);
+    return hasLsr_ && !TransmitterEmpty() ? 1 : 0;
+  }
+
+  void WaitUntilSent(std::chrono::steady_clock::time_point deadline) override {
+    while (OutputPending() > 0 && std::chrono::steady_clock::now() < deadline) {
+      // One character time at the slowest rate a user sets (110 baud) is about 91 ms.
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
 
   // TCXONC sends the configured start or stop character ahead of queued output.
@@ -174,6 +189,28 @@ class PosixLine : public ByteLine {
   void SetModemBit(int bit, bool on) {
     // Pseudo-terminals have no modem lines; there is nothing to set.
     ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit);
+  }
+
+  bool TransmitterEmpty() {
+    unsigned lsr = 0;
+    return ioctl(fd_, TIOCSERGETLSR, &lsr) == 0 && (lsr & TIOCSER_TEMT);
+  }
+
+  // USB adapters hold received bytes up to their latency timer (16 ms on FTDI chips);
+  // drivers that have a low-latency mode take it from this flag. Best effort, put back on
+  // close.
+  void SetLowLatency() {
+    serial_struct info{};
+    if (ioctl(fd_, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY)) return;
+    info.flags |= ASYNC_LOW_LATENCY;
+    lowLatencySet_ = ioctl(fd_, TIOCSSERIAL, &info) == 0;
+  }
+
+  void RestoreLatency() {
+    serial_struct info{};
+    if (!lowLatencySet_ || ioctl(fd_, TIOCGSERIAL, &info) != 0) return;
+    info.flags &= ~ASYNC_LOW_LATENCY;
+    ioctl(fd_, TIOCSSERIAL, &info);
   }
 
   // The kernel's RS-485 mode raises RTS around each transmission where the driver has it.
@@ -271,6 +308,8 @@ class PosixLine : public ByteLine {
   const termios2 original_;
   uint8_t xonChar_ = 17;
   bool kernelToggle_ = false;
+  bool hasLsr_ = false;
+  bool lowLatencySet_ = false;
   bool hasCounters_ = false;
   serial_icounter_struct counters_{};
 

@@ -48,10 +48,13 @@ TEST(Unplug, AHundredPullsMidStreamEachGiveOneErrorAndLeaveNothingBehind) {
     received += static_cast<size_t>(port.ReadText(bytes, count));
   };
   port.OnEventThreadError = [&](TObject*, std::exception_ptr) { ++errors; };
-  const size_t fds = Entries("/proc/self/fd");
-  const size_t threads = Entries("/proc/self/task");
-
+  size_t fds = 0, threads = 0;
   for (int round = 0; round < kRounds; ++round) {
+    // Counted after the first round: a sanitizer's runtime starts a thread of its own then.
+    if (round == 1) {
+      fds = Entries("/proc/self/fd");
+      threads = Entries("/proc/self/task");
+    }
     Pty pty;
     port.SetPort(pty.SlaveName());
     port.OpenPort();

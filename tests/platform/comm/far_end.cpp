@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <sstream>
 #include <stdexcept>
 
 #include "platform/comm/virtual_line.h"
+#include "real_ports.h"
 
 namespace platform::testing {
 namespace {
@@ -33,32 +36,21 @@ class VirtualFarEnd : public FarEnd {
   std::shared_ptr<VirtualPort> port_;
 };
 
-class PtyFarEnd : public FarEnd {
+// A far end on a descriptor: a pty's master or the rig's other real port.
+class DescriptorFarEnd : public FarEnd {
  public:
-  PtyFarEnd() {
-    int slave = -1;
-    char name[256] = {};
-    if (openpty(&master_, &slave, name, nullptr, nullptr) != 0) {
-      throw std::runtime_error("openpty failed");
-    }
-    close(slave);
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    name_ = name;
+  ~DescriptorFarEnd() override {
+    if (fd_ >= 0) close(fd_);
   }
-  ~PtyFarEnd() override {
-    if (master_ >= 0) close(master_);
-  }
-
-  std::string PortName() const override { return name_; }
 
   void Send(std::string_view bytes) override {
     size_t sent = 0;
     while (sent < bytes.size()) {
-      const ssize_t n = write(master_, bytes.data() + sent, bytes.size() - sent);
+      const ssize_t n = write(fd_, bytes.data() + sent, bytes.size() - sent);
       if (n > 0) {
         sent += static_cast<size_t>(n);
       } else {
-        pollfd p{master_, POLLOUT, 0};
+        pollfd p{fd_, POLLOUT, 0};
         poll(&p, 1, 1000);
       }
     }
@@ -72,35 +64,110 @@ class PtyFarEnd : public FarEnd {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) break;
-      pollfd p{master_, POLLIN, 0};
+      pollfd p{fd_, POLLIN, 0};
       if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-      const ssize_t n = read(master_, buf, std::min(sizeof buf, count - got.size()));
+      const ssize_t n = read(fd_, buf, std::min(sizeof buf, count - got.size()));
       if (n <= 0) break;
       got.append(buf, static_cast<size_t>(n));
     }
     return got;
   }
 
+ protected:
+  int fd_ = -1;
+};
+
+class PtyFarEnd : public DescriptorFarEnd {
+ public:
+  PtyFarEnd() {
+    int slave = -1;
+    char name[256] = {};
+    if (openpty(&fd_, &slave, name, nullptr, nullptr) != 0) {
+      throw std::runtime_error("openpty failed");
+    }
+    close(slave);
+    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    name_ = name;
+  }
+
+  std::string PortName() const override { return name_; }
   void Vanish() override {
-    close(master_);
-    master_ = -1;
+    close(fd_);
+    fd_ = -1;
   }
   size_t StallAfter() const override { return 1 << 20; }
   void Stall() override {}
 
  private:
-  int master_ = -1;
   std::string name_;
+};
+
+// The rig's far end: another real port, raw at the suite's speed, no flow control. A USB
+// adapter vanishes as a pulled one does to its driver, by taking back the USB device's
+// authorisation, and comes back under its old name when the test is over.
+class RealFarEnd : public DescriptorFarEnd {
+ public:
+  explicit RealFarEnd(const Line& line) : device_(line.device) {
+    fd_ = OpenRawPort("/dev/" + line.farDevice, 115200);
+    if (fd_ < 0) throw std::runtime_error("cannot open /dev/" + line.farDevice);
+  }
+  ~RealFarEnd() override {
+    if (vanished_) PlugBackUsbAdapter(device_);
+  }
+
+  std::string PortName() const override { return device_; }
+  void Vanish() override {
+    vanished_ = true;
+    UnplugUsbAdapter(device_);
+  }
+  bool CanVanish() const override { return IsUsbAdapter(device_); }
+  bool CanStall() const override { return false; }
+  size_t StallAfter() const override { return 0; }
+  void Stall() override {}
+
+ private:
+  std::string device_;
+  bool vanished_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<FarEnd> MakeFarEnd(LineKind kind) {
-  if (kind == LineKind::Virtual) return std::make_unique<VirtualFarEnd>();
-  return std::make_unique<PtyFarEnd>();
+std::unique_ptr<FarEnd> MakeFarEnd(const Line& line) {
+  switch (line.kind) {
+    case LineKind::Virtual:
+      return std::make_unique<VirtualFarEnd>();
+    case LineKind::Pty:
+      return std::make_unique<PtyFarEnd>();
+    case LineKind::Real:
+      return std::make_unique<RealFarEnd>(line);
+  }
+  return nullptr;
 }
 
-std::string LineKindName(LineKind kind) { return kind == LineKind::Virtual ? "Virtual" : "Pty"; }
+std::string LineName(const Line& line) {
+  switch (line.kind) {
+    case LineKind::Virtual:
+      return "Virtual";
+    case LineKind::Pty:
+      return "Pty";
+    case LineKind::Real:
+      return line.device;
+  }
+  return "";
+}
+
+std::vector<Line> RealLines() {
+  std::vector<Line> lines;
+  const char* spec = std::getenv("COMTEST_REAL_LINES");
+  std::stringstream pairs(spec ? spec : "");
+  for (std::string pair; std::getline(pairs, pair, ',');) {
+    const size_t colon = pair.find(':');
+    if (colon != std::string::npos) {
+      lines.push_back({LineKind::Real, pair.substr(0, colon), pair.substr(colon + 1)});
+    }
+  }
+  return lines;
+}
 
 HANDLE OpenPort(const std::string& name) {
   return CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,

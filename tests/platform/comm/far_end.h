@@ -2,8 +2,10 @@
 
 #include <chrono>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/windows.h"
 
@@ -24,11 +26,24 @@ class FarEnd {
   // How many bytes the far end takes before the line stops moving.
   virtual size_t StallAfter() const = 0;
   virtual void Stall() = 0;
+  // A real line without flow control cannot be stalled; only a USB adapter can vanish.
+  virtual bool CanStall() const { return true; }
+  virtual bool CanVanish() const { return true; }
 };
 
-enum class LineKind { Virtual, Pty };
-std::unique_ptr<FarEnd> MakeFarEnd(LineKind kind);
-std::string LineKindName(LineKind kind);
+// A line the behaviour suite runs on: the in-memory line, a pty pair, or two real ports of
+// the driver rig wired together (the port under test and its far end).
+enum class LineKind { Virtual, Pty, Real };
+struct Line {
+  LineKind kind;
+  std::string device;
+  std::string farDevice;
+};
+std::unique_ptr<FarEnd> MakeFarEnd(const Line& line);
+std::string LineName(const Line& line);
+inline void PrintTo(const Line& line, std::ostream* out) { *out << LineName(line); }
+// The rig's pairs, from COMTEST_REAL_LINES ("ttyS1:ttyS2,ttyUSB0:ttyS3"); none elsewhere.
+std::vector<Line> RealLines();
 
 // An overlapped block with its own manual-reset event.
 struct Overlapped {

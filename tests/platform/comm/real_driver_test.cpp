@@ -1,0 +1,214 @@
+// What only the kernel's own serial drivers show, run in the driver rig on each real port.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "far_end.h"
+#include "real_ports.h"
+
+namespace platform::testing {
+namespace {
+
+// Only the kernel's termbits header knows these; the values are fixed by the ABI.
+constexpr unsigned kCsize = 0000060, kCs7 = 0000040, kParenb = 0000400, kParodd = 0001000;
+constexpr unsigned kCmspar = 010000000000, kCrtscts = 020000000000;
+
+size_t Entries(const char* folder) {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
+std::string Pattern(size_t size) {
+  std::string bytes;
+  for (size_t i = 0; i < size; ++i) bytes.push_back(static_cast<char>(i * 7 + i / 256));
+  return bytes;
+}
+
+class RealDriver : public ::testing::TestWithParam<Line> {
+ protected:
+  void SetUp() override { Open(); }
+  void TearDown() override {
+    if (port_ != INVALID_HANDLE_VALUE) CloseHandle(port_);
+    if (far_ >= 0) close(far_);
+  }
+
+  void Open() {
+    port_ = OpenPort(Device());
+    ASSERT_NE(port_, INVALID_HANDLE_VALUE) << GetLastError();
+    COMMTIMEOUTS t{MAXDWORD, MAXDWORD, 2000, 0, 0};
+    ASSERT_TRUE(SetCommTimeouts(port_, &t));
+  }
+  void Configure(DWORD baud) {
+    DCB dcb = PlainDcb(baud);
+    ASSERT_TRUE(SetCommState(port_, &dcb)) << GetLastError();
+    if (far_ >= 0) close(far_);
+    far_ = OpenRawPort("/dev/" + GetParam().farDevice, baud);
+    ASSERT_GE(far_, 0);
+  }
+  const std::string& Device() const { return GetParam().device; }
+
+  std::string Read(size_t count) {
+    std::string got;
+    while (got.size() < count) {
+      Overlapped op;
+      std::string part(count - got.size(), '\0');
+      DWORD n = 0;
+      if (!ReadFile(port_, part.data(), static_cast<DWORD>(part.size()), &n, &op.ov)) {
+        EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
+        EXPECT_TRUE(op.WaitDone());
+        GetOverlappedResult(port_, &op.ov, &n, FALSE);
+      }
+      if (n == 0) break;
+      got.append(part.data(), n);
+    }
+    return got;
+  }
+  void Write(const std::string& bytes) {
+    Overlapped op;
+    DWORD n = 0;
+    if (!WriteFile(port_, bytes.data(), static_cast<DWORD>(bytes.size()), &n, &op.ov)) {
+      ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+      ASSERT_TRUE(op.WaitDone());
+      ASSERT_TRUE(GetOverlappedResult(port_, &op.ov, &n, FALSE));
+    }
+    ASSERT_EQ(n, bytes.size());
+  }
+  std::string FarReceive(size_t count) {
+    std::string got;
+    char buf[4096];
+    for (int idle = 0; got.size() < count && idle < 50;) {
+      const ssize_t n = read(far_, buf, std::min(sizeof buf, count - got.size()));
+      if (n > 0) {
+        got.append(buf, static_cast<size_t>(n));
+        idle = 0;
+      } else {
+        pollfd p{far_, POLLIN, 0};
+        if (poll(&p, 1, 100) == 0) ++idle;
+      }
+    }
+    return got;
+  }
+
+  HANDLE port_ = INVALID_HANDLE_VALUE;
+  int far_ = -1;
+};
+
+TEST_P(RealDriver, BytesGoBothWaysWhole) {
+  for (DWORD baud : {9600u, 115200u}) {
+    SCOPED_TRACE(baud);
+    Configure(baud);
+    const std::string out = Pattern(2048), in = Pattern(3000).substr(952);
+    Write(out);
+    EXPECT_EQ(FarReceive(out.size()), out);
+    ASSERT_EQ(write(far_, in.data(), in.size()), static_cast<ssize_t>(in.size()));
+    EXPECT_EQ(Read(in.size()), in);
+  }
+}
+
+// A rate the driver cannot do is refused, and the line keeps the rate it had, instead of
+// running silently at another speed (the 16550 sets 9600 for anything above its base).
+TEST_P(RealDriver, RatesReadBackFromTheDriverOrAreRefused) {
+  const bool uart = !IsUsbAdapter(Device());
+  const DWORD rates[] = {110,   300,   600,   1200,   2400,   4800,   9600,  14400, 19200,
+                         38400, 56000, 57600, 115200, 128000, 256000, 31250, 250000};
+  DWORD current = 9600;
+  Configure(current);
+  for (DWORD rate : rates) {
+    SCOPED_TRACE(rate);
+    DCB dcb = PlainDcb(rate);
+    const bool taken = SetCommState(port_, &dcb) != FALSE;
+    if (uart) {
+      EXPECT_EQ(taken, rate <= 115200) << "the 16550's base is 115200";
+    }
+    if (taken) {
+      current = rate;
+    } else {
+      EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    }
+    const double read = ReadDriverSettings(Device()).speed;
+    EXPECT_LE(std::fabs(read - current), 0.03 * current) << read;
+  }
+  DCB dcb = PlainDcb(9600);
+  dcb.ByteSize = 7;
+  dcb.Parity = MARKPARITY;
+  dcb.fOutxCtsFlow = 1;
+  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  ASSERT_TRUE(SetCommState(port_, &dcb));
+  const DriverSettings settings = ReadDriverSettings(Device());
+  EXPECT_EQ(settings.cflag & kCsize, kCs7);
+  EXPECT_EQ(settings.cflag & (kParenb | kParodd | kCmspar), kParenb | kParodd | kCmspar);
+  EXPECT_TRUE(settings.cflag & kCrtscts);
+}
+
+// Bytes reported written are not cut off by the close.
+TEST_P(RealDriver, CloseKeepsWhatWasWritten) {
+  Configure(115200);
+  const std::string out = Pattern(4000);
+  Write(out);
+  CloseHandle(port_);
+  port_ = INVALID_HANDLE_VALUE;
+  EXPECT_EQ(FarReceive(out.size()), out);
+}
+
+// The adapter's driver holds received bytes for its latency timer unless asked not to.
+TEST_P(RealDriver, LowLatencyWhileOpenAndPutBackOnClose) {
+  auto lowLatency = [&] {
+    serial_struct info{};
+    const int fd = open(("/dev/" + Device()).c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    const bool on = ioctl(fd, TIOCGSERIAL, &info) == 0 && (info.flags & ASYNC_LOW_LATENCY);
+    close(fd);
+    return on;
+  };
+  EXPECT_TRUE(lowLatency());
+  CloseHandle(port_);
+  port_ = INVALID_HANDLE_VALUE;
+  EXPECT_FALSE(lowLatency());
+}
+
+// Pulled while a read and an event wait are pending, twenty times: both complete with the
+// gone-device error, the descriptor is let go at once so the adapter comes back under its
+// old name, and reopening it works; nothing is left behind.
+TEST_P(RealDriver, AnAdapterPulledAndPluggedBackTwentyTimes) {
+  if (!IsUsbAdapter(Device())) GTEST_SKIP() << "only a USB adapter can be pulled";
+  CloseHandle(port_);
+  port_ = INVALID_HANDLE_VALUE;
+  const size_t fds = Entries("/proc/self/fd"), threads = Entries("/proc/self/task");
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    Open();
+    Configure(115200);
+    ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR));
+    Overlapped wait, read;
+    DWORD events = 0, n = 0;
+    char buf[16];
+    EXPECT_FALSE(WaitCommEvent(port_, &events, &wait.ov));
+    EXPECT_FALSE(ReadFile(port_, buf, sizeof buf, &n, &read.ov));
+    UnplugUsbAdapter(Device());
+    ASSERT_TRUE(read.WaitDone());
+    ASSERT_TRUE(wait.WaitDone());
+    EXPECT_FALSE(GetOverlappedResult(port_, &read.ov, &n, FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(GetOverlappedResult(port_, &wait.ov, &n, FALSE));
+    CloseHandle(port_);
+    port_ = INVALID_HANDLE_VALUE;
+    close(far_);
+    far_ = -1;
+    PlugBackUsbAdapter(Device());
+  }
+  EXPECT_EQ(Entries("/proc/self/fd"), fds);
+  EXPECT_EQ(Entries("/proc/self/task"), threads);
+  Open();
+}
+
+std::string NameOf(const ::testing::TestParamInfo<Line>& info) { return LineName(info.param); }
+
+INSTANTIATE_TEST_SUITE_P(RealDrivers, RealDriver, ::testing::ValuesIn(RealLines()), NameOf);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RealDriver);
+
+}  // namespace
+}  // namespace platform::testing
