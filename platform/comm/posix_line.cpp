@@ -21,6 +21,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/comm/parmrk.h"
 #include "platform/comm/posix_node.h"
 #include "platform/comm/posix_termios.h"
 #include "platform/sync/last_error.h"
@@ -85,11 +86,13 @@ class PosixLine : public ByteLine {
   bool WaitsForPollOut() const override { return true; }
   int StatusFd() const override { return statusFd_; }
 
-  ssize_t Receive(uint8_t* buf, size_t cap, std::vector<RxError>&) override {
+  ssize_t Receive(uint8_t* buf, size_t cap, std::vector<RxError>& errors) override {
     const ssize_t n = read(fd_, buf, cap);
     if (n > 0) {
-      CheckCounters();
-      return n;
+      marks_.clear();
+      const size_t decoded = decoder_.Decode(buf, static_cast<size_t>(n), marks_);
+      const CounterMoves moved = CheckCounters();
+      return static_cast<ssize_t>(ReportMarks(buf, decoded, moved, errors));
     }
     if (n == 0) {
       errno = EIO;  // a hung-up tty reads as end of file
@@ -221,11 +224,35 @@ class PosixLine : public ByteLine {
     kernelToggle_ = ioctl(fd_, TIOCSRS485, &rs485) == 0 && toggle;
   }
 
+  struct CounterMoves {
+    int parity = 0;
+    int breaks = 0;
+  };
+
+  // A marked NUL is a break while breaks were counted (Windows keeps no byte for a break;
+  // a line without counters cannot tell, and calls it one); any other marked byte had a
+  // parity error if that counter moved, else a framing error.
+  size_t ReportMarks(uint8_t* buf, size_t count, CounterMoves moved, std::vector<RxError>& errors) {
+    size_t out = 0, next = 0;
+    for (size_t i = 0; i < count; ++i) {
+      const bool marked = next < marks_.size() && marks_[next] == i;
+      if (marked) ++next;
+      if (marked && buf[i] == 0 && (moved.breaks > 0 || !hasCounters_)) {
+        --moved.breaks;
+        continue;
+      }
+      if (marked) errors.push_back({out, moved.parity > 0 ? DWORD{CE_RXPARITY} : DWORD{CE_FRAME}});
+      buf[out++] = buf[i];
+    }
+    return out;
+  }
+
   // Line errors have no events of their own on Linux; the driver's counters tell them.
-  void CheckCounters() {
-    if (!hasCounters_) return;
+  CounterMoves CheckCounters() {
+    if (!hasCounters_) return {};
     serial_icounter_struct now{};
-    if (ioctl(fd_, TIOCGICOUNT, &now) != 0) return;
+    if (ioctl(fd_, TIOCGICOUNT, &now) != 0) return {};
+    const CounterMoves moved{now.parity - counters_.parity, now.brk - counters_.brk};
     std::lock_guard lock(statusMutex_);
     if (now.frame != counters_.frame) pending_.errors |= CE_FRAME;
     if (now.parity != counters_.parity) pending_.errors |= CE_RXPARITY;
@@ -236,6 +263,7 @@ class PosixLine : public ByteLine {
       pending_.events |= EV_BREAK;
     }
     counters_ = now;
+    return moved;
   }
 
   void StartModemWatch(int bits) {
@@ -309,6 +337,8 @@ class PosixLine : public ByteLine {
   uint8_t xonChar_ = 17;
   bool kernelToggle_ = false;
   bool hasLsr_ = false;
+  ParmrkDecoder decoder_;
+  std::vector<size_t> marks_;
   bool lowLatencySet_ = false;
   bool hasCounters_ = false;
   serial_icounter_struct counters_{};

@@ -99,6 +99,13 @@ TEST_P(CommBehaviour, WrittenBytesArriveAndReceivedBytesAreRead) {
   WaitForQueued(6);
   EXPECT_EQ(Read(3), "ans");
   EXPECT_EQ(Read(10), "wer");
+
+  // Every byte value, the kernel's error-mark escape and NUL among them, arrives as sent.
+  std::string all;
+  for (int c = 0; c < 256; ++c) all.push_back(static_cast<char>(c));
+  far_->Send(all);
+  WaitForQueued(256);
+  EXPECT_EQ(Read(256), all);
 }
 
 TEST_P(CommBehaviour, DefaultReadReturnsAtOnceWithWhatIsQueued) {
