@@ -28,10 +28,13 @@ std::string MessageOf(std::exception_ptr error) {
 
 }  // namespace
 
+void ShowErrorBox(std::exception_ptr error, const std::string& details) {
+  funcp::ShowMessageBox(ErrorDisplayText(MessageOf(error)), "통신Test", funcp::MB_ICONERROR,
+                        details);
+}
+
 void InstallApplicationHooks() {
-  platform::SetErrorDisplay([](std::exception_ptr error) {
-    funcp::ShowMessageBox(ErrorDisplayText(MessageOf(error)), "통신Test", funcp::MB_ICONERROR);
-  });
+  platform::SetErrorDisplay([](std::exception_ptr error) { ShowErrorBox(error); });
   platform::SetMainThreadWakeup([] {
     QMetaObject::invokeMethod(
         QCoreApplication::instance(), [] { platform::CheckSynchronize(); }, Qt::QueuedConnection);

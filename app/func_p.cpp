@@ -41,10 +41,12 @@ void InitExePath() {
 
 void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
 
-int32_t ShowMessageBox(const std::string& text, const std::string& caption, uint32_t flags) {
-  if (Hook()) return Hook()(text, caption, flags);
+int32_t ShowMessageBox(const std::string& text, const std::string& caption, uint32_t flags,
+                       const std::string& details) {
+  if (Hook()) return Hook()(text, caption, flags, details);
   QMessageBox box(IconFor(flags), QString::fromStdString(caption), QString::fromStdString(text),
                   QMessageBox::Ok, QApplication::activeWindow());
+  if (!details.empty()) box.setDetailedText(QString::fromStdString(details));
   box.exec();
   return IDOK;
 }

@@ -14,10 +14,13 @@ extern std::string ExePath;
 void InitExePath();
 
 // A modal message box owned by the application; returns the pressed button's identifier.
-int32_t ShowMessageBox(const std::string& text, const std::string& caption, uint32_t flags);
+// Details, when given, are what the box shows under its "Show Details" button.
+int32_t ShowMessageBox(const std::string& text, const std::string& caption, uint32_t flags,
+                       const std::string& details = "");
 
-// Tests put a recorder here instead of a real box.
-using MessageBoxHook = std::function<int32_t(const std::string&, const std::string&, uint32_t)>;
+// Tests put a recorder here instead of a real box: text, caption, flags, details.
+using MessageBoxHook =
+    std::function<int32_t(const std::string&, const std::string&, uint32_t, const std::string&)>;
 void SetMessageBoxHook(MessageBoxHook hook);
 
 // Reads a key; when it is missing or empty (or readFirst is false) writes the default and

@@ -10,8 +10,10 @@
 #include <QStatusBar>
 #include <QToolButton>
 
+#include "app/error_display.h"
 #include "app/func_p.h"
 #include "app/log_writer.h"
+#include "app/port_trouble.h"
 #include "app/settings_file.h"
 #include "platform/process/error_display.h"
 #include "platform/profile/ini_file.h"
@@ -272,8 +274,9 @@ void TVex_ComTestF::StartPort() {
   try {
     comPort1_.OpenPort();
   } catch (...) {
-    funcp::ShowMessageBox("통신 불량", "경고", funcp::MB_ICONERROR);
-    SetPanel(0, "ERROR");
+    const std::string why = WhyOpenFailed(comPort1_.Port(), std::current_exception());
+    funcp::ShowMessageBox("통신 불량", "경고", funcp::MB_ICONERROR, why);
+    SetPanel(0, "ERROR", why);
     return;
   }
   SetPanel(0, "대기중");
@@ -317,16 +320,22 @@ void TVex_ComTestF::ComPort1RxChar(int32_t count) {
 
 // The port no longer delivers anything: say so once instead of standing by in silence.
 void TVex_ComTestF::EventThreadFailed(std::exception_ptr error) {
-  SetPanel(0, "ERROR");
-  platform::ShowError(error);
+  const std::string why = WhyPortWasLost(comPort1_.Port(), error);
+  SetPanel(0, "ERROR", why);
+  ShowErrorBox(error, why);
 }
 
-void TVex_ComTestF::SetPanel(int index, const std::string& text) {
+void TVex_ComTestF::SetPanel(int index, const std::string& text, const std::string& tip) {
   panels_[static_cast<size_t>(index)]->setText(QString::fromStdString(text));
+  panels_[static_cast<size_t>(index)]->setToolTip(QString::fromStdString(tip));
 }
 
 QString TVex_ComTestF::PanelText(int index) const {
   return panels_[static_cast<size_t>(index)]->text();
+}
+
+QString TVex_ComTestF::PanelTip(int index) const {
+  return panels_[static_cast<size_t>(index)]->toolTip();
 }
 
 bool TVex_ComTestF::eventFilter(QObject* watched, QEvent* event) {

@@ -60,6 +60,7 @@ class TVex_ComTestF : public QMainWindow {
   QToolButton* SpeedButton1() const { return speedButton1_; }
   QPlainTextEdit* Memo1() const { return memo1_; }
   QString PanelText(int index) const;
+  QString PanelTip(int index) const;
   const std::string& SettingsFile() const { return settingsFile_; }
   LogWriter& Log() const { return *log_; }
 
@@ -83,7 +84,7 @@ class TVex_ComTestF : public QMainWindow {
   void BitBtn1Click();
   void ComPort1RxChar(int32_t count);
   void EventThreadFailed(std::exception_ptr error);
-  void SetPanel(int index, const std::string& text);
+  void SetPanel(int index, const std::string& text, const std::string& tip = "");
 
   // Runs a handler; what it raises goes to the general error display.
   static void Guarded(const std::function<void()>& handler);

@@ -13,7 +13,8 @@ constexpr char kFileName[] = "Main.Ini";
 
 bool IsInstalledProgramFolder(const std::filesystem::path& folder) {
   std::error_code error;
-  const auto entry = folder.parent_path() / "share" / "applications" / (kProgram + std::string(".desktop"));
+  const auto entry =
+      folder.parent_path() / "share" / "applications" / (kProgram + std::string(".desktop"));
   return std::filesystem::exists(entry, error);
 }
 

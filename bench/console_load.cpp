@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
   }
   funcp::ExePath = folder.string() + "/";
   console::InstallApplicationHooks();
-  funcp::SetMessageBoxHook([](const std::string& text, const std::string&, uint32_t) {
+  funcp::SetMessageBoxHook([](const std::string& text, const std::string&, uint32_t, const std::string&) {
     std::fprintf(stderr, "message: %s\n", text.c_str());
     return funcp::IDOK;
   });

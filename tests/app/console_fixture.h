@@ -21,6 +21,7 @@ using testing_support::TempFolder;
 struct ShownBox {
   std::string text, caption;
   uint32_t flags;
+  std::string details;
 };
 
 // The console in a temporary folder, its default port "COM1" a virtual line (tests never
@@ -30,11 +31,15 @@ class ConsoleTest : public ::testing::Test {
   void SetUp() override {
     com1_ = platform::InstallVirtualPort("COM1");
     funcp::ExePath = folder_.Path().string() + "/";
-    funcp::SetMessageBoxHook(
-        [this](const std::string& text, const std::string& caption, uint32_t flags) {
-          boxes_.push_back({text, caption, flags});
-          return funcp::IDOK;
-        });
+    RecordBoxes();
+  }
+  void RecordBoxes() {
+    boxes_.clear();
+    funcp::SetMessageBoxHook([this](const std::string& text, const std::string& caption,
+                                    uint32_t flags, const std::string& details) {
+      boxes_.push_back({text, caption, flags, details});
+      return funcp::IDOK;
+    });
   }
   void TearDown() override {
     window_.reset();

@@ -79,12 +79,7 @@ TEST_F(ConsoleTest, HostileSettingsFilesStartTheConsoleAndLoseNothing) {
     TempFolder folder;
     funcp::ExePath = folder.Path().string() + "/";
     com1_ = platform::InstallVirtualPort("COM1");
-    boxes_.clear();
-    funcp::SetMessageBoxHook(
-        [this](const std::string& text, const std::string& caption, uint32_t flags) {
-          boxes_.push_back({text, caption, flags});
-          return funcp::IDOK;
-        });
+    RecordBoxes();
     const std::string path = folder.File("Main.Ini");
     kind.make(path);
     const std::string before = IsFile(path) ? TempFolder::Read(path) : "";
