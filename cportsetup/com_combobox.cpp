@@ -1,5 +1,7 @@
 #include "cportsetup/com_combobox.h"
 
+#include "cportsetup/serial_ports.h"
+
 namespace cport {
 
 TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent) {
@@ -43,7 +45,12 @@ void TComComboBox::SetComProperty(TComProperty property) {
 void TComComboBox::RefillList() {
   const QSignalBlocker quiet(this);
   clear();
-  for (const std::string& item : items_) addItem(QString::fromStdString(item));
+  for (const std::string& item : items_) {
+    addItem(QString::fromStdString(item));
+    if (select_.ComProperty == cpPort) {
+      setItemData(count() - 1, QString::fromStdString(DescribeSerialPort(item)), Qt::ToolTipRole);
+    }
+  }
 }
 
 std::string TComComboBox::Text() const {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "cport/errors.h"
@@ -17,6 +18,11 @@ namespace {
 std::string& Source() {
   static std::string source = "/sys/class/tty";
   return source;
+}
+
+std::string& ById() {
+  static std::string byId = "/dev/serial/by-id";
+  return byId;
 }
 
 // PORT_UNKNOWN: the 8250 driver registered the port but found no UART.
@@ -50,9 +56,67 @@ bool LessIgnoringCase(const std::string& a, const std::string& b) {
   return std::strcoll(Folded(a).c_str(), Folded(b).c_str()) < 0;
 }
 
+std::string TtyName(const std::string& listed) {
+  if (listed.rfind("COM", 0) == 0 && listed.size() > 3 &&
+      std::all_of(listed.begin() + 3, listed.end(), [](char c) { return std::isdigit(c); })) {
+    return "ttyS" + std::to_string(std::stoi(listed.substr(3)) - 1);
+  }
+  return listed;
+}
+
+std::string FirstLine(const std::filesystem::path& file) {
+  std::string line;
+  std::getline(std::ifstream(file), line);
+  return line;
+}
+
+// The USB device a tty belongs to sits a few levels above the tty's own device.
+std::filesystem::path UsbDeviceOf(const std::filesystem::path& device) {
+  std::error_code error;
+  std::filesystem::path at = std::filesystem::canonical(device, error);
+  for (int up = 0; !error && up < 4 && !at.empty(); ++up, at = at.parent_path()) {
+    if (std::filesystem::exists(at / "idVendor", error)) return at;
+  }
+  return {};
+}
+
+std::string StableName(const std::string& tty) {
+  std::error_code error;
+  for (const auto& link : std::filesystem::directory_iterator(ById(), error)) {
+    std::error_code broken;
+    if (std::filesystem::read_symlink(link.path(), broken).filename() == tty) {
+      return link.path().string();
+    }
+  }
+  return {};
+}
+
+void AddLine(std::string& text, const char* label, const std::string& value) {
+  if (!value.empty()) text += std::string(text.empty() ? "" : "\n") + label + ": " + value;
+}
+
 }  // namespace
 
-void SetSerialPortSource(const std::string& sysClassTty) { Source() = sysClassTty; }
+void SetSerialPortSource(const std::string& sysClassTty, const std::string& serialById) {
+  Source() = sysClassTty;
+  ById() = serialById;
+}
+
+std::string DescribeSerialPort(const std::string& listedName) {
+  const std::string tty = TtyName(listedName);
+  const std::filesystem::path device = std::filesystem::path(Source()) / tty / "device";
+  std::string text;
+  std::error_code error;
+  AddLine(text, "Driver", std::filesystem::read_symlink(device / "driver", error).filename());
+  if (const auto usb = UsbDeviceOf(device); !usb.empty()) {
+    AddLine(text, "USB", FirstLine(usb / "idVendor") + ":" + FirstLine(usb / "idProduct"));
+    AddLine(text, "Maker", FirstLine(usb / "manufacturer"));
+    AddLine(text, "Product", FirstLine(usb / "product"));
+    AddLine(text, "Serial number", FirstLine(usb / "serial"));
+  }
+  AddLine(text, "Stable name", StableName(tty));
+  return text;
+}
 
 void ListSerialPorts(std::vector<std::string>& list) {
   DIR* dir = opendir(Source().c_str());

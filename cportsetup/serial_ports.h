@@ -13,7 +13,13 @@ namespace cport {
 // leaving the list as it was.
 void ListSerialPorts(std::vector<std::string>& list);
 
-// Where ListSerialPorts looks; tests point it at a tree of their own.
-void SetSerialPortSource(const std::string& sysClassTty);
+// What sysfs tells of a listed port, one "Label: value" line each: driver, USB vendor and
+// product, maker and product strings, serial number, and the stable /dev/serial/by-id
+// name; empty when nothing is known.
+std::string DescribeSerialPort(const std::string& listedName);
+
+// Where ListSerialPorts and DescribeSerialPort look; tests point them at trees of their own.
+void SetSerialPortSource(const std::string& sysClassTty,
+                         const std::string& serialById = "/dev/serial/by-id");
 
 }  // namespace cport

@@ -21,6 +21,28 @@ class FakeSysfs {
       testing_support::TempFolder::Write((entry / "type").string(),
                                          std::to_string(uartType) + "\n");
   }
+  // A USB adapter's tty: sysfs puts it below the interface below the USB device, and
+  // /dev/serial/by-id holds a link to it.
+  void AddUsbSerial(const std::string& tty, const std::string& serial) {
+    const auto usb = folder_.Path() / "devices" / "usb1" / "1-1";
+    const auto port = usb / "1-1:1.0" / tty;
+    std::filesystem::create_directories(port);
+    std::filesystem::create_directories(folder_.Path() / "drivers" / "ftdi_sio");
+    symlink((folder_.Path() / "drivers" / "ftdi_sio").c_str(), (port / "driver").c_str());
+    const std::pair<const char*, std::string> attributes[] = {{"idVendor", "0403"},
+                                                              {"idProduct", "6001"},
+                                                              {"manufacturer", "FTDI"},
+                                                              {"product", "FT232R USB UART"},
+                                                              {"serial", serial}};
+    for (const auto& [name, value] : attributes) {
+      testing_support::TempFolder::Write((usb / name).string(), value + "\n");
+    }
+    std::filesystem::create_directories(folder_.Path() / tty);
+    std::filesystem::create_symlink(port, folder_.Path() / tty / "device");
+    std::filesystem::create_directories(ById());
+    std::filesystem::create_symlink("/dev/" + tty, ById() + "/usb-FTDI_" + serial + "-if00-port0");
+  }
+  std::string ById() const { return (folder_.Path() / "by-id").string(); }
   void AddVirtual(const std::string& tty) {
     std::filesystem::create_directories(folder_.Path() / tty);
   }

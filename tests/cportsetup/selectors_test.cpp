@@ -49,6 +49,25 @@ TEST_F(PortList, AnEmptySourceIsAnEmptyListAndAMissingOneAnError) {
   EXPECT_EQ(list, Strings{"kept"});
 }
 
+TEST_F(PortList, EachPortTellsWhatSysfsKnowsOfIt) {
+  SetSerialPortSource(sysfs_.Root(), sysfs_.ById());
+  sysfs_.AddSerial("ttyS0", 4);
+  sysfs_.AddUsbSerial("ttyUSB0", "A50285BI");
+  EXPECT_EQ(DescribeSerialPort("COM1"), "Driver: serial");
+  EXPECT_EQ(DescribeSerialPort("ttyUSB0"),
+            "Driver: ftdi_sio\nUSB: 0403:6001\nMaker: FTDI\nProduct: FT232R USB UART\n"
+            "Serial number: A50285BI\nStable name: " +
+                sysfs_.ById() + "/usb-FTDI_A50285BI-if00-port0");
+  EXPECT_EQ(DescribeSerialPort("ttyUSB9"), "");
+
+  TComComboBox combo;
+  combo.SetComProperty(cpPort);
+  ASSERT_EQ(combo.count(), 2);
+  EXPECT_EQ(combo.itemText(1), "ttyUSB0");
+  EXPECT_EQ(combo.itemData(1, Qt::ToolTipRole).toString().toStdString(),
+            DescribeSerialPort("ttyUSB0"));
+}
+
 TEST(ComSelect, EnumeratedListsAndTheirConversions) {
   Strings items;
   TComSelect select;
