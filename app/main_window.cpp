@@ -42,9 +42,6 @@ constexpr std::array<Preset, 3> kPresets = {
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // Serial bytes and the log: one character per byte, so nothing is lost or merged.
-QString FromBytes(const std::string& bytes) {
-  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
 std::string ToBytes(const QString& text) { return text.toLatin1().toStdString(); }
 
 QFont WindowFont() {
@@ -156,6 +153,9 @@ void TVex_ComTestF::BuildLogArea(QWidget* client) {
   speedButton1_->setAutoRaise(true);
   speedButton1_->setFocusPolicy(Qt::NoFocus);
   memo1_ = new QPlainTextEdit(client);
+  memo1_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(memo1_, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { ShowLogMenu(at); });
   log_ = new LogWriter(memo1_);
   connect(speedButton1_, &QToolButton::clicked, this, [this] { log_->Clear(); });
   memo1_->setFrameStyle(QFrame::Box | QFrame::Plain);
@@ -230,7 +230,7 @@ void TVex_ComTestF::showEvent(QShowEvent* event) {
 void TVex_ComTestF::FormShow() {
   funcp::InitExePath();
   settingsFile_ = SettingsFilePath(funcp::ExePath);
-  statusBar()->setToolTip(QString::fromStdString("Settings: " + settingsFile_));
+  LoadOptions();
   ReportUnusableSettingsFile();
   StartPort();
   comboBox1_->setCurrentIndex(0);
@@ -290,19 +290,21 @@ void TVex_ComTestF::ComboBox1CloseUp() {
   }
 }
 
-// A write cut short by its timeout (a line held by flow control) did not send the command:
-// the operator is told, and the log shows nothing as sent.
 void TVex_ComTestF::bbtSendClick() {
+  if (!SendCommand()) funcp::ShowMessageBox("통신 불량", "경고", funcp::MB_ICONERROR);
+}
+
+// A write cut short by its timeout (a line held by flow control) did not send the command:
+// it is not logged as sent, and the caller tells the operator.
+bool TVex_ComTestF::SendCommand() {
   const std::string& frame = frames_.FrameCommand(ToBytes(edtData_->text()));
-  if (comPort1_.WriteText(frame) != static_cast<int32_t>(frame.size())) {
-    funcp::ShowMessageBox("통신 불량", "경고", funcp::MB_ICONERROR);
-    return;
-  }
-  log_->AddNow(
-      FromBytes("[Send] => " + std::string(1, FrameAssembler::STX) + ToBytes(edtData_->text())));
+  if (comPort1_.WriteText(frame) != static_cast<int32_t>(frame.size())) return false;
+  AddLog("[Send] => " + std::string(1, FrameAssembler::STX) + ToBytes(edtData_->text()), true);
+  return true;
 }
 
 void TVex_ComTestF::BitBtn1Click() {
+  StopPolling();
   if (comPort1_.Connected()) comPort1_.ClosePort();
   comPort1_.RunSetupDialog();
   comPort1_.SaveSettings(cport::ssIniFile, settingsFile_);
@@ -314,7 +316,7 @@ void TVex_ComTestF::ComPort1RxChar(int32_t count) {
   std::string bytes;
   comPort1_.ReadText(bytes, count);
   for (const std::string& payload : frames_.Deliver(bytes)) {
-    log_->AddBatched(FromBytes("[Rcv] => " + payload));
+    AddLog("[Rcv] => " + payload, false);
   }
 }
 

@@ -2,15 +2,19 @@
 
 #include <QComboBox>
 #include <QMainWindow>
+#include <QTimer>
 #include <QValidator>
 #include <array>
 #include <functional>
 
 #include "app/frame_assembler.h"
+#include "app/log_options.h"
+#include "app/log_recorder.h"
 #include "cport/comport.h"
 
 class QFrame;
 class QLabel;
+class QMenu;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -63,6 +67,9 @@ class TVex_ComTestF : public QMainWindow {
   QString PanelTip(int index) const;
   const std::string& SettingsFile() const { return settingsFile_; }
   LogWriter& Log() const { return *log_; }
+  // The log's context menu as the operator would get it; the caller owns it.
+  QMenu* LogMenu();
+  bool Polling() const { return pollTimer_.isActive(); }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -81,6 +88,7 @@ class TVex_ComTestF : public QMainWindow {
   void ReportUnusableSettingsFile();
   void ComboBox1CloseUp();
   void bbtSendClick();
+  bool SendCommand();
   void BitBtn1Click();
   void ComPort1RxChar(int32_t count);
   void EventThreadFailed(std::exception_ptr error);
@@ -88,6 +96,22 @@ class TVex_ComTestF : public QMainWindow {
 
   // Runs a handler; what it raises goes to the general error display.
   static void Guarded(const std::function<void()>& handler);
+
+  // The technician's tools around the specified window (main_window_tools.cpp).
+  void LoadOptions();
+  void SaveOptions();
+  void AddLog(const std::string& bytes, bool now);
+  void ShowLogMenu(const QPoint& at);
+  void SetRecording(bool on);
+  void StartRecording(const std::string& path);
+  void StopRecording(const std::string& reason);
+  void SaveLogAs();
+  void SetPolling(bool on);
+  void StopPolling();
+  void PollOnce();
+  void ChoosePollInterval();
+  void SetReconnect(bool on);
+  void UpdateStatusTip();
 
   cport::TComPort comPort1_;
   FrameAssembler frames_;
@@ -106,6 +130,9 @@ class TVex_ComTestF : public QMainWindow {
   std::array<QLabel*, 4> panels_{};
   bool shown_ = false;
   std::string settingsFile_;
+  LogOptions options_;
+  LogRecorder recorder_;
+  QTimer pollTimer_;
 };
 
 }  // namespace console
