@@ -44,11 +44,17 @@ void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
 int32_t ShowMessageBox(const std::string& text, const std::string& caption, uint32_t flags,
                        const std::string& details) {
   if (Hook()) return Hook()(text, caption, flags, details);
-  QMessageBox box(IconFor(flags), QString::fromStdString(caption), QString::fromStdString(text),
-                  QMessageBox::Ok, QApplication::activeWindow());
-  if (!details.empty()) box.setDetailedText(QString::fromStdString(details));
-  box.exec();
+  MakeMessageBox(text, caption, flags, details)->exec();
   return IDOK;
+}
+
+std::unique_ptr<QMessageBox> MakeMessageBox(const std::string& text, const std::string& caption,
+                                            uint32_t flags, const std::string& details) {
+  auto box = std::make_unique<QMessageBox>(IconFor(flags), QString::fromStdString(caption),
+                                           QString::fromStdString(text), QMessageBox::Ok,
+                                           QApplication::activeWindow());
+  if (!details.empty()) box->setDetailedText(QString::fromStdString(details));
+  return box;
 }
 
 void ReadIniOrDefault(bool readFirst, const std::string& fileName, const std::string& section,

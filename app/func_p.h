@@ -2,7 +2,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+
+class QMessageBox;
 
 // The application's small utilities.
 namespace funcp {
@@ -17,6 +20,10 @@ void InitExePath();
 // Details, when given, are what the box shows under its "Show Details" button.
 int32_t ShowMessageBox(const std::string& text, const std::string& caption, uint32_t flags,
                        const std::string& details = "");
+
+// The box ShowMessageBox shows, for a caller that renders it.
+std::unique_ptr<QMessageBox> MakeMessageBox(const std::string& text, const std::string& caption,
+                                            uint32_t flags, const std::string& details);
 
 // Tests put a recorder here instead of a real box: text, caption, flags, details.
 using MessageBoxHook =

@@ -279,6 +279,7 @@ void TVex_ComTestF::StartPort() {
     SetPanel(0, "ERROR", why);
     return;
   }
+  AdapterOpened();
   SetPanel(0, "대기중");
 }
 
@@ -324,6 +325,7 @@ void TVex_ComTestF::ComPort1RxChar(int32_t count) {
 void TVex_ComTestF::EventThreadFailed(std::exception_ptr error) {
   const std::string why = WhyPortWasLost(comPort1_.Port(), error);
   SetPanel(0, "ERROR", why);
+  if (options_.reconnect) watch_.Arm();
   ShowErrorBox(error, why);
 }
 

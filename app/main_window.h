@@ -7,6 +7,7 @@
 #include <array>
 #include <functional>
 
+#include "app/adapter_watch.h"
 #include "app/frame_assembler.h"
 #include "app/log_options.h"
 #include "app/log_recorder.h"
@@ -70,6 +71,7 @@ class TVex_ComTestF : public QMainWindow {
   // The log's context menu as the operator would get it; the caller owns it.
   QMenu* LogMenu();
   bool Polling() const { return pollTimer_.isActive(); }
+  const AdapterWatch& Watch() const { return watch_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -111,6 +113,8 @@ class TVex_ComTestF : public QMainWindow {
   void PollOnce();
   void ChoosePollInterval();
   void SetReconnect(bool on);
+  void AdapterOpened();
+  void Reconnect();
   void UpdateStatusTip();
 
   cport::TComPort comPort1_;
@@ -133,6 +137,7 @@ class TVex_ComTestF : public QMainWindow {
   LogOptions options_;
   LogRecorder recorder_;
   QTimer pollTimer_;
+  AdapterWatch watch_;
 };
 
 }  // namespace console

@@ -12,6 +12,7 @@
 #include "app/log_menu.h"
 #include "app/log_writer.h"
 #include "app/main_window.h"
+#include "platform/comm/comm.h"
 #include "platform/process/error_display.h"
 #include "platform/profile/ini_file.h"
 
@@ -162,7 +163,27 @@ void TVex_ComTestF::ChoosePollInterval() {
 
 void TVex_ComTestF::SetReconnect(bool on) {
   options_.reconnect = on;
+  if (!on) watch_.Disarm();
   SaveOptions();
+}
+
+void TVex_ComTestF::AdapterOpened() {
+  watch_.Disarm();
+  watch_.Remember(platform::DevicePathForPort(comPort1_.Port()));
+  connect(&watch_, &AdapterWatch::Returned, this, &TVex_ComTestF::Reconnect, Qt::UniqueConnection);
+}
+
+// The adapter is back: the port opens again by itself. A node that is there but not yet
+// usable leaves the watch armed for the next change.
+void TVex_ComTestF::Reconnect() {
+  try {
+    if (comPort1_.Connected()) comPort1_.ClosePort();
+    comPort1_.OpenPort();
+  } catch (...) {
+    return;
+  }
+  watch_.Disarm();
+  SetPanel(0, "대기중");
 }
 
 }  // namespace console

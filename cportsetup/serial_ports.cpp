@@ -102,6 +102,14 @@ void SetSerialPortSource(const std::string& sysClassTty, const std::string& seri
   ById() = serialById;
 }
 
+std::string UsbSerialNumber(const std::string& deviceOrPort) {
+  std::error_code error;
+  const auto resolved = std::filesystem::canonical(deviceOrPort, error);
+  const std::string tty = error ? TtyName(deviceOrPort) : resolved.filename().string();
+  const auto usb = UsbDeviceOf(std::filesystem::path(Source()) / tty / "device");
+  return usb.empty() ? std::string() : FirstLine(usb / "serial");
+}
+
 std::string DescribeSerialPort(const std::string& listedName) {
   const std::string tty = TtyName(listedName);
   const std::filesystem::path device = std::filesystem::path(Source()) / tty / "device";

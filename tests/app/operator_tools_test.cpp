@@ -1,8 +1,11 @@
 // What the console offers the technician beyond its specified window: explanations of
 // failures, the log's switches, polling and reconnecting.
+#include <QAbstractButton>
 #include <QAction>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -127,6 +130,33 @@ TEST_F(OperatorTools, PollingSendsUntilTheFirstErrorAndStopsForTheSettingsButton
   });
   window_->BitBtn1()->click();
   EXPECT_FALSE(window_->Polling());
+}
+
+// The README's pictures: the log's menu beside the window, and a failure's explanation.
+TEST_F(OperatorTools, ScreenshotsOfTheMenuAndAnExplanation) {
+  WriteIni("[ComPort1]\nPort=ttyUSB7\n");
+  Show();
+  ASSERT_EQ(boxes_.size(), 1u);
+  std::unique_ptr<QMenu> menu(window_->LogMenu());
+  menu->adjustSize();
+  const QPixmap shot = window_->grab(), menuShot = menu->grab();
+  QPixmap both(shot.width() + menuShot.width() + 8, std::max(shot.height(), menuShot.height()));
+  both.fill(Qt::white);
+  QPainter painter(&both);
+  painter.drawPixmap(0, 0, shot);
+  painter.drawPixmap(shot.width() + 8, 0, menuShot);
+  painter.end();
+  const std::string build = COMTEST_BUILD_DIR;
+  EXPECT_TRUE(both.save(QString::fromStdString(build + "/console-menu.png")));
+
+  auto box =
+      funcp::MakeMessageBox(boxes_[0].text, boxes_[0].caption, boxes_[0].flags, boxes_[0].details);
+  box->show();
+  for (QAbstractButton* button : box->buttons()) {
+    if (box->buttonRole(button) == QMessageBox::ActionRole) button->click();  // details
+  }
+  QApplication::processEvents();
+  EXPECT_TRUE(box->grab().save(QString::fromStdString(build + "/open-failure.png")));
 }
 
 }  // namespace

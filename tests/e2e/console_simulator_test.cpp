@@ -1,5 +1,7 @@
 // The console, offscreen, against the instrument simulator over a real pseudo-terminal.
+#include <QAction>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -139,6 +141,33 @@ TEST_F(ConsoleWithSimulator, AKilledSimulatorIsToldOnceAndTheButtonReopens) {
   Send("01WHO");
   ASSERT_TRUE(WaitForLines(2));
   EXPECT_EQ(LogLines().back(), "[Rcv] => 01WHO,SIM-TC100,V1.0");
+}
+
+// With the switch on, the port opens again by itself when its adapter comes back under
+// the same name, and not when only another one appears.
+TEST_F(ConsoleWithSimulator, ThePortReconnectsWhenTheSameAdapterComesBack) {
+  StartSimulator();
+  StartConsole();
+  std::unique_ptr<QMenu> menu(window_->LogMenu());
+  menu->findChild<QAction*>(QStringLiteral("reconnect"))->trigger();
+  sim_->Kill(SIGTERM);
+  ASSERT_TRUE(ServeUntil([&] { return window_->PanelText(0) == "ERROR"; }));
+  ASSERT_EQ(boxes_.size(), 1u);
+
+  const std::string other = folder_.File("other-instrument");
+  auto stranger = std::make_unique<e2e::SimulatorProcess>(other, std::vector<std::string>{});
+  ASSERT_TRUE(stranger->Ready());
+  const int checks = window_->Watch().Checks();
+  ASSERT_TRUE(ServeUntil([&] { return window_->Watch().Checks() > checks; }));
+  EXPECT_EQ(window_->PanelText(0), "ERROR") << "another adapter is not taken";
+
+  StartSimulator();
+  ASSERT_TRUE(ServeUntil([&] { return window_->PanelText(0).toStdString() == "대기중"; }));
+  window_->SpeedButton1()->click();
+  Send("01WHO");
+  ASSERT_TRUE(WaitForLines(2));
+  EXPECT_EQ(LogLines().back(), "[Rcv] => 01WHO,SIM-TC100,V1.0");
+  EXPECT_EQ(boxes_.size(), 1u);
 }
 
 }  // namespace
