@@ -3,4 +3,5 @@
 set -euo pipefail
 build="${1:-build}"
 "$build/bench/serial_bench"
+"$build/bench/peers/serial_compare"
 "$build/bench/console_load" --seconds "${LOAD_SECONDS:-60}"
