@@ -189,9 +189,13 @@ class PosixLine : public ByteLine {
            ((bits & TIOCM_RNG) ? MS_RING_ON : 0) | ((bits & TIOCM_CD) ? MS_RLSD_ON : 0);
   }
 
+  // Pseudo-terminals have no modem lines: once refused, they are not asked again (RTS
+  // toggle would ask twice for every write).
   void SetModemBit(int bit, bool on) {
-    // Pseudo-terminals have no modem lines; there is nothing to set.
-    ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit);
+    if (!hasModemLines_) return;
+    if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) != 0 && (errno == ENOTTY || errno == EINVAL)) {
+      hasModemLines_ = false;
+    }
   }
 
   bool TransmitterEmpty() {
@@ -337,6 +341,7 @@ class PosixLine : public ByteLine {
   uint8_t xonChar_ = 17;
   bool kernelToggle_ = false;
   bool hasLsr_ = false;
+  bool hasModemLines_ = true;
   ParmrkDecoder decoder_;
   std::vector<size_t> marks_;
   bool lowLatencySet_ = false;
