@@ -107,15 +107,6 @@ class Peer {
     }
     close(out_);
   }
-  // The far end hangs up; the peer reports and ends.
-  std::string HangUp() {
-    close(master_);
-    master_ = -1;
-    const std::string line = ReadLine();
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-    return line;
-  }
   std::string ReadLine() {
     std::string line;
     char c;
@@ -191,12 +182,12 @@ void Stream(const std::string& variant, Figures& f) {
 }
 
 void Frames(const std::string& variant, Figures& f) {
-  Peer peer(variant, "frames");
+  const int frames = kFrameRate * kFrameSeconds;
+  Peer peer(variant, "frames", static_cast<uint64_t>(frames) * peers::kReply.size());
   if (!peer.Ready()) return;
   const Usage before = UsageOf(peer.Pid());
   timespec next{};
   clock_gettime(CLOCK_MONOTONIC, &next);
-  const int frames = kFrameRate * kFrameSeconds;
   for (int i = 0; i < frames; ++i) {
     peer.Write(peers::kReply.data(), peers::kReply.size());
     next.tv_nsec += 1000000000 / kFrameRate;
@@ -208,7 +199,7 @@ void Frames(const std::string& variant, Figures& f) {
   }
   const Usage after = UsageOf(peer.Pid());
   f.frameCpu += (after.cpuUs - before.cpuUs) / frames / kRounds;
-  if (peer.HangUp() != "frames " + std::to_string(frames)) f.framesWhole = false;
+  if (peer.ReadLine() != "frames " + std::to_string(frames)) f.framesWhole = false;
 }
 
 void Idle(const std::string& variant, Figures& f) {

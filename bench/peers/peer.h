@@ -38,7 +38,8 @@ class Work {
     }
     return reply;
   }
-  bool SinkDone() const { return job_.mode == "sink" && received_ >= job_.bytes; }
+  // A sink and a frame counter end once they have all the bytes they were told of.
+  bool SinkDone() const { return job_.mode != "answer" && job_.bytes && received_ >= job_.bytes; }
   void Report() const {
     if (job_.mode == "sink") std::printf("sum %08llx\n", static_cast<unsigned long long>(sum_));
     if (job_.mode == "frames")

@@ -2,7 +2,7 @@
 //   serial_peer VARIANT MODE DEVICE [BYTES]
 // VARIANT: raw, libserialport, qserialport, engine-sync, engine-none.
 // MODE: answer (each 8-byte request frame gets a 15-byte reply), sink (reads BYTES and
-// prints their checksum), frames (counts the frames that arrive and prints the count),
+// prints their checksum), frames (counts the frames in BYTES and prints the count),
 // idle (opens the port and sleeps). Each prints "ready" once the port is open and ends
 // when the far end hangs up.
 #include <cstdio>
