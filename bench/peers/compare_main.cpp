@@ -246,7 +246,7 @@ int main() {
   for (const auto& v : kVariants) {
     const Figures& f = figures[v];
     if (f.trips.empty()) {
-      std::printf("| %s | n/a: did not start (libserialport needs root here) |||||||| \n",
+      std::printf("| %s | n/a: did not start (the libserialport variant needs root) |||||||| \n",
                   v.c_str());
       continue;
     }
