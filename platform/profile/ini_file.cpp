@@ -47,7 +47,9 @@ Line LineAt(const std::string& bytes, size_t pos) {
   const size_t lf = bytes.find('\n', pos);
   const size_t next = lf == std::string::npos ? bytes.size() : lf + 1;
   size_t end = lf == std::string::npos ? bytes.size() : lf;
-  if (end > pos && bytes[end - 1] == '\r') --end;
+  // Only a CR before an LF belongs to the line end: a last line that ends in a lone CR is
+  // not ended, and a key added after it must start a line of its own.
+  if (lf != std::string::npos && end > pos && bytes[end - 1] == '\r') --end;
   return {pos, end, next};
 }
 

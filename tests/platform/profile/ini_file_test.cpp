@@ -80,6 +80,14 @@ TEST_F(IniFileTest, WritesKeepEveryOtherByte) {
             "A=1\r\n");
 }
 
+TEST_F(IniFileTest, AKeyAddedAfterALastLineEndingInALoneCrStartsItsOwnLine) {
+  TempFolder::Write(Path(), "[S]\nA=1\nnote\r");
+  IniFile ini(Path());
+  ini.WriteString("S", "K", "V");
+  EXPECT_EQ(TempFolder::Read(Path()), "[S]\nA=1\nnote\r\nK=V\n");
+  EXPECT_EQ(ini.ReadString("S", "K", "d"), "V");
+}
+
 TEST_F(IniFileTest, ANewFileUsesLineFeeds) {
   IniFile ini(Path());
   ini.WriteString("ComPort1", "Port", "COM1");
