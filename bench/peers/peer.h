@@ -36,14 +36,19 @@ class Work {
         if (job_.mode == "answer") reply += kReply;
       }
     }
+    // The frame counter reports once it has all it was told of, and stays alive so that
+    // its CPU time can still be read.
+    if (job_.mode == "frames" && received_ >= job_.bytes) Report();
     return reply;
   }
-  // A sink and a frame counter end once they have all the bytes they were told of.
-  bool SinkDone() const { return job_.mode != "answer" && job_.bytes && received_ >= job_.bytes; }
-  void Report() const {
+  bool SinkDone() const { return job_.mode == "sink" && received_ >= job_.bytes; }
+  void Report() {
+    if (reported_) return;
+    reported_ = true;
     if (job_.mode == "sink") std::printf("sum %08llx\n", static_cast<unsigned long long>(sum_));
-    if (job_.mode == "frames")
+    if (job_.mode == "frames") {
       std::printf("frames %llu\n", static_cast<unsigned long long>(frames_));
+    }
     std::fflush(stdout);
   }
   static void Ready() {
@@ -54,6 +59,7 @@ class Work {
  private:
   Job job_;
   uint64_t sum_ = 0, received_ = 0, frames_ = 0;
+  bool reported_ = false;
 };
 
 int RunRaw(const Job& job);
