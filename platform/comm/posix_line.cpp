@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -116,10 +117,15 @@ class PosixLine : public ByteLine {
     return hasLsr_ && !TransmitterEmpty() ? 1 : 0;
   }
 
+  // Sleeps the wire time of what is still queued (ten bits a character), then looks again;
+  // the kernel has no wait with a limit for this.
   void WaitUntilSent(std::chrono::steady_clock::time_point deadline) override {
-    while (OutputPending() > 0 && std::chrono::steady_clock::now() < deadline) {
-      // One character time at the slowest rate a user sets (110 baud) is about 91 ms.
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (size_t pending; (pending = OutputPending()) > 0;) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= deadline) return;
+      const auto wire = std::chrono::microseconds(uint64_t{pending} * 10'000'000 / baud_);
+      std::this_thread::sleep_for(std::clamp<std::chrono::steady_clock::duration>(
+          wire, std::chrono::milliseconds(1), deadline - now));
     }
   }
 
@@ -152,6 +158,7 @@ class PosixLine : public ByteLine {
       return ERROR_INVALID_PARAMETER;
     }
     xonChar_ = static_cast<uint8_t>(dcb.XonChar);
+    baud_ = std::max<DWORD>(dcb.BaudRate, 1);
     ConfigureRs485(dcb.fRtsControl == RTS_CONTROL_TOGGLE);
     return 0;
   }
@@ -339,6 +346,7 @@ class PosixLine : public ByteLine {
   const int fd_;
   const termios2 original_;
   uint8_t xonChar_ = 17;
+  DWORD baud_ = 9600;
   bool kernelToggle_ = false;
   bool hasLsr_ = false;
   bool hasModemLines_ = true;
