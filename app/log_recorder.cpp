@@ -2,18 +2,31 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
 
 namespace console {
+namespace {
+
+#ifdef _WIN32
+constexpr int kOpenFlags = O_WRONLY | O_CREAT | O_APPEND | O_BINARY;
+#else
+constexpr int kOpenFlags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+#endif
+
+}  // namespace
 
 LogRecorder::~LogRecorder() { Stop(); }
 
 bool LogRecorder::Start(const std::string& path, std::string& reason) {
   Stop();
-  fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  fd_ = open(path.c_str(), kOpenFlags, 0666);
   if (fd_ < 0) {
     reason = std::strerror(errno);
     return false;

@@ -1,6 +1,10 @@
 #include "app/settings_file.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -18,12 +22,23 @@ bool IsInstalledProgramFolder(const std::filesystem::path& folder) {
   return std::filesystem::exists(entry, error);
 }
 
+bool Writable(const std::filesystem::path& path) {
+  return access(path.string().c_str(), W_OK) == 0;
+}
+
+#ifdef _WIN32
+std::filesystem::path ConfigurationFolder() {
+  const char* appData = std::getenv("APPDATA");
+  return std::filesystem::path(appData && *appData ? appData : ".") / kProgram;
+}
+#else
 std::filesystem::path ConfigurationFolder() {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   if (xdg && *xdg == '/') return std::filesystem::path(xdg) / kProgram;
   const char* home = std::getenv("HOME");
   return std::filesystem::path(home && *home ? home : "/tmp") / ".config" / kProgram;
 }
+#endif
 
 }  // namespace
 
@@ -32,9 +47,8 @@ std::string SettingsFilePath(const std::string& exeFolder) {
   if (!folder.has_filename()) folder = folder.parent_path();
   const std::filesystem::path beside = folder / kFileName;
   std::error_code error;
-  const bool besideWritable = std::filesystem::exists(beside, error)
-                                  ? access(beside.c_str(), W_OK) == 0
-                                  : access(folder.c_str(), W_OK) == 0;
+  const bool besideWritable =
+      std::filesystem::exists(beside, error) ? Writable(beside) : Writable(folder);
   if (besideWritable && !IsInstalledProgramFolder(folder)) return beside.string();
   const std::filesystem::path config = ConfigurationFolder();
   std::filesystem::create_directories(config, error);

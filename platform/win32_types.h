@@ -1,9 +1,21 @@
 #pragma once
 
-// The Win32 shapes the engine is written against. On Linux the functions behind them
-// live in this folder; the values are Windows' own so messages and tests read the same.
+// The Win32 shapes the engine is written against. On Windows they are the system's own;
+// elsewhere the functions behind them live in this folder, and the values are Windows'
+// own so messages and tests read the same.
 
 #include <cstdint>
+#include <cstring>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 
 using DWORD = uint32_t;
 using WORD = uint16_t;
@@ -171,5 +183,11 @@ struct OVERLAPPED {
 };
 constexpr ULONG_PTR STATUS_PENDING = 0x103;
 
+#endif
+
 // The flag word of a DCB as one number, as the engine's tables describe it.
-DWORD DcbFlagWord(const DCB& dcb);
+inline DWORD DcbFlagWord(const DCB& dcb) {
+  DWORD word = 0;
+  std::memcpy(&word, reinterpret_cast<const char*>(&dcb) + 8, sizeof word);
+  return word;
+}

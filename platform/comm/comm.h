@@ -4,6 +4,7 @@
 
 #include "platform/win32_types.h"
 
+#ifndef _WIN32
 // The serial communications services on a device handle.
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, void* security, DWORD creation,
                    DWORD flags, HANDLE templateFile);
@@ -22,11 +23,13 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD length, DWORD* written,
                OVERLAPPED* overlapped);
 BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait);
 BOOL PurgeComm(HANDLE file, DWORD flags);
+#endif
 
 namespace platform {
 
-// Where a port name leads on this system: "COMn" is /dev/ttyS(n-1), an absolute path is
-// used as it is, any other name is looked up in /dev.
+// Where a port name leads on this system. On Linux "COMn" is /dev/ttyS(n-1), an absolute
+// path is used as it is, any other name is looked up in /dev; on Windows a name is a
+// device in the "\\.\" namespace.
 std::string DevicePathForPort(const std::string& name);
 
 }  // namespace platform

@@ -1,22 +1,17 @@
 #include "platform/profile/ini_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <optional>
+
+#include "platform/profile/profile_file.h"
 
 namespace platform {
 namespace {
 
 // Larger files are not settings files; they read as empty and are never rewritten.
-constexpr off_t kMaxProfileSize = 64 << 20;
+constexpr size_t kMaxProfileSize = 64 << 20;
 
 struct Line {
   size_t begin;  // first byte of the line
@@ -32,17 +27,6 @@ struct Profile {
 
 // The line that starts at pos; lines are scanned, never stored, so a huge file costs no
 // more memory than its bytes.
-void ReadAll(int fd, size_t size, std::string& bytes) {
-  bytes.resize(size);
-  size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  bytes.resize(got);
-}
-
 Line LineAt(const std::string& bytes, size_t pos) {
   const size_t lf = bytes.find('\n', pos);
   const size_t next = lf == std::string::npos ? bytes.size() : lf + 1;
@@ -78,23 +62,9 @@ bool SameName(std::string_view a, std::string_view b) {
 // is never rewritten, so nothing of it is lost.
 Profile Load(const std::string& path) {
   Profile p;
-  // Non-blocking, so that a FIFO in the file's place cannot hold the caller up.
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    if (errno != ENOENT && errno != ENOTDIR) {
-      p.problem = std::string("it cannot be read: ") + std::strerror(errno);
-    }
-    return p;
-  }
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    p.problem = "it is not a regular file";
-  } else if (st.st_size > kMaxProfileSize) {
-    p.problem = "it is larger than 64 MiB";
-  } else {
-    ReadAll(fd, static_cast<size_t>(st.st_size), p.bytes);
-  }
-  close(fd);
+  ProfileFileBytes file = ReadProfileFile(path, kMaxProfileSize);
+  p.bytes = std::move(file.bytes);
+  p.problem = std::move(file.problem);
   if (p.bytes.find('\0') != std::string::npos) {
     p.problem = "it holds NUL bytes (UTF-16 text or binary data)";
     p.bytes.clear();
@@ -254,53 +224,6 @@ bool ParseProfileInteger(const std::string& text, int32_t& value) {
   if (n < INT32_MIN || n > INT32_MAX) return false;
   value = static_cast<int32_t>(n);
   return true;
-}
-
-namespace {
-
-// A link is written through to its target, which the rename replaces.
-std::string WrittenPath(const std::string& path) {
-  std::error_code error;
-  if (!std::filesystem::is_symlink(path, error)) return path;
-  const std::filesystem::path target = std::filesystem::weakly_canonical(path, error);
-  return error ? path : target.string();
-}
-
-// A file without write permission stays as it is, for its owner too (and for root), as a
-// read-only file does on Windows.
-bool WriteForbidden(const struct stat& st, const std::string& path) {
-  return (st.st_mode & 0222) == 0 || access(path.c_str(), W_OK) != 0;
-}
-
-}  // namespace
-
-void ReplaceFileAtomically(const std::string& name, const std::string& bytes) {
-  const std::string path = WrittenPath(name);
-  struct stat old {};
-  const bool exists = stat(path.c_str(), &old) == 0;
-  if (exists && WriteForbidden(old, path)) throw IniWriteError(name);
-  std::string temp = path + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) throw IniWriteError(name);
-  if (exists) {
-    fchmod(fd, old.st_mode & 07777);
-  } else {
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-  }
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  const bool written = done == bytes.size() && fsync(fd) == 0;
-  const bool closed = close(fd) == 0;
-  if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
-    unlink(temp.c_str());
-    throw IniWriteError(name);
-  }
 }
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/profile/ini_file.h"
+#include "platform/profile/registry_path.h"
 
 namespace platform {
 namespace {
@@ -21,23 +22,6 @@ std::string Lower(std::string s) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return s;
-}
-
-std::vector<std::string> SplitKeyPath(const std::string& path, bool& valid) {
-  std::vector<std::string> parts;
-  std::string part;
-  valid = true;
-  for (char c : path + "\\") {
-    if (c != '\\') {
-      part += c;
-      continue;
-    }
-    if (part.empty()) continue;
-    if (part == "." || part == ".." || part.find('/') != std::string::npos) valid = false;
-    parts.push_back(Lower(part));
-    part.clear();
-  }
-  return parts;
 }
 
 bool MakeFolder(const std::string& folder) {
@@ -67,7 +51,7 @@ std::string RegistryStore::RootFolder(RegistryRoot root) {
 }
 
 bool RegistryStore::OpenKey(const std::string& path, bool create) {
-  folder_.reset();
+  openKey_.reset();
   bool valid = true;
   const std::vector<std::string> parts = SplitKeyPath(path, valid);
   if (!valid) return false;
@@ -78,18 +62,18 @@ bool RegistryStore::OpenKey(const std::string& path, bool create) {
     }
   }
   for (const std::string& part : parts) {
-    folder += "/" + part;
+    folder += "/" + Lower(part);
     if (create) MakeFolder(folder);
   }
   if (!IsFolder(folder)) return false;
-  folder_ = folder;
+  openKey_ = folder;
   return true;
 }
 
-std::string RegistryStore::ValuesFile() const { return *folder_ + "/values.ini"; }
+std::string RegistryStore::ValuesFile() const { return *openKey_ + "/values.ini"; }
 
 void RegistryStore::WriteString(const std::string& name, const std::string& value) {
-  if (!folder_) throw RegistryError("Failed to set data for '" + name + "'");
+  if (!openKey_) throw RegistryError("Failed to set data for '" + name + "'");
   try {
     IniFile(ValuesFile()).WriteString(kSection, name, kStringTag + value + kStringEnd);
   } catch (const IniWriteError&) {
@@ -98,7 +82,7 @@ void RegistryStore::WriteString(const std::string& name, const std::string& valu
 }
 
 void RegistryStore::WriteInteger(const std::string& name, int32_t value) {
-  if (!folder_) throw RegistryError("Failed to set data for '" + name + "'");
+  if (!openKey_) throw RegistryError("Failed to set data for '" + name + "'");
   try {
     IniFile(ValuesFile()).WriteString(kSection, name, kIntegerTag + std::to_string(value));
   } catch (const IniWriteError&) {
@@ -107,7 +91,7 @@ void RegistryStore::WriteInteger(const std::string& name, int32_t value) {
 }
 
 std::optional<std::string> RegistryStore::Value(const std::string& name) const {
-  if (!folder_) return std::nullopt;
+  if (!openKey_) return std::nullopt;
   const IniFile file(ValuesFile());
   if (!file.ValueExists(kSection, name)) return std::nullopt;
   return file.ReadString(kSection, name, "");

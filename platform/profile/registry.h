@@ -15,9 +15,10 @@ class RegistryError : public std::runtime_error {
 };
 
 // A store with the registry's shape: keys under two roots, created with their parents,
-// holding string and 32-bit integer values. On Linux each key is a folder under the
-// user's configuration folder ($XDG_CONFIG_HOME, else ~/.config, then
-// "comtest/registry/<root>"), and its values live in one file written atomically.
+// holding string and 32-bit integer values. On Windows it is the system's registry. On
+// Linux each key is a folder under the user's configuration folder ($XDG_CONFIG_HOME,
+// else ~/.config, then "comtest/registry/<root>"), and its values live in one file
+// written atomically.
 // Key names are compared without regard to ASCII letter case, as in the registry.
 class RegistryStore {
  public:
@@ -29,8 +30,8 @@ class RegistryStore {
   // Opens a key path ("Software\\Vendor\\Key"), creating it and its parents when asked.
   // Returns false and leaves no key open when it cannot.
   bool OpenKey(const std::string& path, bool create);
-  void CloseKey() { folder_.reset(); }
-  bool HasOpenKey() const { return folder_.has_value(); }
+  void CloseKey() { openKey_.reset(); }
+  bool HasOpenKey() const { return openKey_.has_value(); }
 
   // Writes fail (RegistryError) without an open key.
   void WriteString(const std::string& name, const std::string& value);
@@ -48,7 +49,8 @@ class RegistryStore {
   std::string ValuesFile() const;
 
   RegistryRoot root_;
-  std::optional<std::string> folder_;
+  // The open key: its folder here, its path below the root on Windows.
+  std::optional<std::string> openKey_;
 };
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 
 #include "platform/win32_types.h"
 
+#ifndef _WIN32
 HANDLE CreateEventA(void* securityAttributes, BOOL manualReset, BOOL initialState, LPCSTR name);
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
@@ -30,3 +31,4 @@ void AttachEventHelper(HANDLE event, std::shared_ptr<EventHelper> helper);
 void DetachEventHelper(HANDLE event);
 
 }  // namespace platform
+#endif

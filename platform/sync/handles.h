@@ -4,6 +4,7 @@
 
 #include "platform/win32_types.h"
 
+#ifndef _WIN32
 namespace platform {
 
 // What a HANDLE stands for. Handles are numbers in one table and never reused, so a stale
@@ -26,3 +27,4 @@ std::shared_ptr<T> FindHandleAs(HANDLE handle) {
 }  // namespace platform
 
 BOOL CloseHandle(HANDLE handle);
+#endif

@@ -10,12 +10,6 @@ thread_local DWORD t_lastError = ERROR_SUCCESS;
 DWORD GetLastError() { return t_lastError; }
 void SetLastError(DWORD code) { t_lastError = code; }
 
-DWORD DcbFlagWord(const DCB& dcb) {
-  DWORD word = 0;
-  std::memcpy(&word, reinterpret_cast<const char*>(&dcb) + 8, sizeof word);
-  return word;
-}
-
 namespace platform {
 
 // errno          Win32 code                     why

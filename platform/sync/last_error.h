@@ -2,6 +2,7 @@
 
 #include "platform/win32_types.h"
 
+#ifndef _WIN32
 DWORD GetLastError();
 void SetLastError(DWORD code);
 
@@ -15,3 +16,4 @@ BOOL FailWithErrno(int err);
 BOOL FailWith(DWORD code);
 
 }  // namespace platform
+#endif

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/process/error_display.h"
+#include "platform/sync/main_thread_signal.h"
 
 namespace platform {
 namespace {
@@ -24,7 +25,7 @@ struct Request {
 
 struct CallQueue {
   std::mutex mutex;
-  std::condition_variable mainWaiters;  // the main thread, waiting in ServeMainThreadUntil
+  MainThreadSignal mainWaiters;  // the main thread, waiting in ServeMainThreadUntil
   std::deque<std::shared_ptr<Request>> requests;
   std::function<void()> wakeup;
 };
@@ -42,7 +43,7 @@ void Enqueue(const std::shared_ptr<Request>& request) {
     q.requests.push_back(request);
     wakeup = q.wakeup;
   }
-  q.mainWaiters.notify_all();
+  q.mainWaiters.Notify();
   if (wakeup) wakeup();
 }
 
@@ -108,7 +109,7 @@ void ServeMainThreadUntil(const std::function<bool()>& done) {
   for (;;) {
     {
       std::unique_lock lock(q.mutex);
-      q.mainWaiters.wait(lock, [&] { return done() || !q.requests.empty(); });
+      q.mainWaiters.WaitUntil(lock, std::nullopt, [&] { return done() || !q.requests.empty(); });
       if (q.requests.empty()) return;
     }
     CheckSynchronize();
@@ -122,7 +123,7 @@ bool ServeMainThreadFor(const std::function<bool()>& done, std::chrono::millisec
     {
       std::unique_lock lock(q.mutex);
       const bool ready =
-          q.mainWaiters.wait_until(lock, deadline, [&] { return done() || !q.requests.empty(); });
+          q.mainWaiters.WaitUntil(lock, deadline, [&] { return done() || !q.requests.empty(); });
       if (!ready) return false;
       if (q.requests.empty()) return true;
     }
@@ -133,7 +134,7 @@ bool ServeMainThreadFor(const std::function<bool()>& done, std::chrono::millisec
 void NotifyMainThreadWaiters() {
   CallQueue& q = Calls();
   { std::lock_guard lock(q.mutex); }
-  q.mainWaiters.notify_all();
+  q.mainWaiters.Notify();
 }
 
 }  // namespace platform

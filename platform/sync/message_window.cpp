@@ -13,11 +13,11 @@ namespace {
 
 class WindowObject : public KernelObject {
  public:
-  explicit WindowObject(WNDPROC procedure) : procedure_(std::move(procedure)) {}
+  explicit WindowObject(MessageProcedure procedure) : procedure_(std::move(procedure)) {}
   LRESULT Call(HWND w, UINT m, WPARAM wp, LPARAM lp) { return procedure_(w, m, wp, lp); }
 
  private:
-  WNDPROC procedure_;
+  MessageProcedure procedure_;
 };
 
 // A message sent from another thread: its sender waits until it is replied to.
@@ -64,7 +64,7 @@ void Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
 }  // namespace
 }  // namespace platform
 
-HWND CreateMessageWindow(WNDPROC procedure) {
+HWND CreateMessageWindow(MessageProcedure procedure) {
   return platform::InsertHandle(std::make_shared<platform::WindowObject>(std::move(procedure)));
 }
 

@@ -1,9 +1,5 @@
 #include "platform/sync/thread.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <condition_variable>
 
 #include "platform/sync/main_thread.h"
@@ -59,7 +55,7 @@ std::exception_ptr TThread::FatalException() const {
 }
 
 void TThread::Body() {
-  ApplyPriority();
+  ApplyCurrentThreadPriority(ThreadPriorityValue(priority_));
   try {
     Execute();
   } catch (...) {
@@ -73,16 +69,6 @@ void TThread::Body() {
   }
   FinishSignal().notify_all();
   NotifyMainThreadWaiters();
-}
-
-// Linux threads have a nice value of their own. Raising priority needs privileges most
-// users lack; the thread then keeps the normal one, which is what the program would get
-// from a refused request anyway.
-void TThread::ApplyPriority() const {
-  const int value = ThreadPriorityValue(priority_);
-  if (value == 0) return;
-  const int nice = std::clamp(-value, -20, 19);
-  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice);
 }
 
 void TThread::WaitFor() {

@@ -20,6 +20,9 @@ enum class TThreadPriority {
 // The value a priority has for SetThreadPriority: -15, -2, -1, 0, 1, 2, 15.
 int ThreadPriorityValue(TThreadPriority priority);
 
+// Gives the calling thread a SetThreadPriority value; a refused request leaves it as it is.
+void ApplyCurrentThreadPriority(int value);
+
 // A thread object: created suspended, started with Start, given a priority, stopped by
 // its own cooperation. The exception that ends Execute is kept as the fatal exception.
 class TThread {
@@ -50,7 +53,6 @@ class TThread {
 
  private:
   void Body();
-  void ApplyPriority() const;
 
   std::thread thread_;
   std::once_flag joined_;

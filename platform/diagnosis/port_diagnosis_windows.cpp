@@ -1,0 +1,48 @@
+#include "platform/diagnosis/port_diagnosis.h"
+
+namespace platform {
+namespace {
+
+std::string Joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+  return text.empty() ? "none found" : text;
+}
+
+}  // namespace
+
+// Windows names neither the program holding a port nor a group that grants it, so the
+// texts say what the code means and which ports exist.
+std::string ExplainOpenFailure(const std::string& devicePath, DWORD error,
+                               const std::vector<std::string>& knownPorts,
+                               const DiagnosisSources&) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return devicePath + " does not exist. Serial ports on this machine: " + Joined(knownPorts) +
+             ".";
+    case ERROR_ACCESS_DENIED:
+      return devicePath +
+             " is in use by another program. Close it there, then press the "
+             "settings button.";
+    case ERROR_NOT_SUPPORTED:
+      return devicePath +
+             " is not a serial port. Serial ports on this machine: " + Joined(knownPorts) + ".";
+    default:
+      return "Opening " + devicePath + " failed (win error code: " + std::to_string(error) + ").";
+  }
+}
+
+std::string ExplainLostPort(const std::string& devicePath, DWORD error) {
+  return devicePath + " stopped answering (win error code: " + std::to_string(error) +
+         "): the adapter may have been unplugged. Check the cable, then press the settings "
+         "button.";
+}
+
+std::vector<std::string> ProcessesHolding(const std::string&, const std::string&) { return {}; }
+
+std::string ExplainMissingGroup(const std::string&, const std::string&, const std::string&, bool) {
+  return {};
+}
+
+}  // namespace platform
