@@ -25,4 +25,4 @@ bench: build
 	@scripts/run-bench.sh $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-tsan
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz build-windows

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs with apt what a fresh Debian 12 machine lacks for building, testing and running.
+# Installs with apt what a fresh Debian 12 machine lacks for building, testing and running,
+# and the packages named on the command line (a test leg's own needs).
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   qemu-system-x86 busybox-static cpio xz-utils
   libserialport-dev qt6-serialport-dev
+  "$@"
 )
 
 missing=()

@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <sstream>
 #include <stdexcept>
 
 #include "platform/comm/virtual_line.h"
@@ -142,36 +140,6 @@ std::unique_ptr<FarEnd> MakeFarEnd(const Line& line) {
       return std::make_unique<RealFarEnd>(line);
   }
   return nullptr;
-}
-
-std::string LineName(const Line& line) {
-  switch (line.kind) {
-    case LineKind::Virtual:
-      return "Virtual";
-    case LineKind::Pty:
-      return "Pty";
-    case LineKind::Real:
-      return line.device;
-  }
-  return "";
-}
-
-std::vector<Line> RealLines() {
-  std::vector<Line> lines;
-  const char* spec = std::getenv("COMTEST_REAL_LINES");
-  std::stringstream pairs(spec ? spec : "");
-  for (std::string pair; std::getline(pairs, pair, ',');) {
-    const size_t colon = pair.find(':');
-    if (colon != std::string::npos) {
-      lines.push_back({LineKind::Real, pair.substr(0, colon), pair.substr(colon + 1)});
-    }
-  }
-  return lines;
-}
-
-HANDLE OpenPort(const std::string& name) {
-  return CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                     OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
 }
 
 }  // namespace platform::testing

@@ -58,6 +58,9 @@ struct Overlapped {
 
 HANDLE OpenPort(const std::string& name);
 
+// Whether the Windows calls are Wine's, which differ from Windows' on a pseudo-terminal.
+bool UnderWine();
+
 // 8 data bits, no parity, one stop bit, no flow control.
 inline DCB PlainDcb(DWORD baud) {
   DCB dcb{};

@@ -1,18 +1,15 @@
 #include "platform/profile/registry.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include "../../temp_folder.h"
+#include "../../scratch_registry.h"
 
 namespace platform {
 namespace {
 
 class RegistryTest : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("XDG_CONFIG_HOME", folder_.Path().c_str(), 1); }
-  void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
-  testing_support::TempFolder folder_;
+  testing_support::ScratchRegistry registry_{"Software\\Test", "Key"};
 };
 
 TEST_F(RegistryTest, KeysAreCreatedWithTheirParentsAndFoundInAnyCase) {

@@ -48,9 +48,11 @@ TEST(Events, BadArgumentsFailTheWait) {
   HANDLE bogus[] = {reinterpret_cast<HANDLE>(0x7777)};
   EXPECT_EQ(WaitForMultipleObjects(1, bogus, FALSE, 0), WAIT_FAILED);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+#ifndef _WIN32  // refused here; Wine waits on no handles and Windows has wait-all
   EXPECT_EQ(WaitForMultipleObjects(0, &stale, FALSE, 0), WAIT_FAILED);
   EXPECT_EQ(WaitForMultipleObjects(1, &stale, TRUE, 0), WAIT_FAILED);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+#endif
   EXPECT_FALSE(SetEvent(bogus[0]));
 }
 
