@@ -11,6 +11,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -53,7 +54,8 @@ bool SpeedClose(speed_t actual, DWORD wanted) {
 
 class PosixLine : public ByteLine {
  public:
-  PosixLine(int fd, const termios2& original) : fd_(fd), original_(original) {}
+  PosixLine(int fd, const termios2& original, bool pseudoTerminal)
+      : fd_(fd), original_(original), pseudoTerminal_(pseudoTerminal) {}
 
   ~PosixLine() override {
     StopModemWatch();
@@ -110,8 +112,10 @@ class PosixLine : public ByteLine {
   }
 
   // The kernel's count reads 0 while a UART's FIFO or a USB adapter still sends; the
-  // transmitter-empty bit tells the rest where the driver reports it.
+  // transmitter-empty bit tells the rest where the driver reports it. A pty hands what is
+  // written straight to its other side: nothing waits, and the kernel need not be asked.
   size_t OutputPending() override {
+    if (pseudoTerminal_) return 0;
     int queued = 0;
     if (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) return static_cast<size_t>(queued);
     return hasLsr_ && !TransmitterEmpty() ? 1 : 0;
@@ -347,6 +351,7 @@ class PosixLine : public ByteLine {
   const termios2 original_;
   uint8_t xonChar_ = 17;
   DWORD baud_ = 9600;
+  const bool pseudoTerminal_;
   bool kernelToggle_ = false;
   bool hasLsr_ = false;
   bool hasModemLines_ = true;
@@ -381,6 +386,9 @@ bool IsSameNode(int fd, dev_t rdev) {
   struct stat st {};
   return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == rdev;
 }
+
+// Unix98 pty slaves have majors 136 to 143.
+bool IsPtySlave(dev_t rdev) { return major(rdev) >= 136 && major(rdev) <= 143; }
 
 // A port slot with nothing behind it fails its first terminal call with EIO.
 DWORD TerminalError(int err) {
@@ -420,7 +428,7 @@ std::unique_ptr<ByteLine> OpenPosixLine(const std::string& path, DWORD& error) {
     return nullptr;
   }
   ioctl(guard.fd, TIOCEXCL);
-  auto line = std::make_unique<PosixLine>(guard.Release(), original);
+  auto line = std::make_unique<PosixLine>(guard.Release(), original, IsPtySlave(rdev));
   if (DWORD err = line->Start()) {
     error = err;
     return nullptr;
