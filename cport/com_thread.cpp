@@ -2,6 +2,7 @@
 
 #include <array>
 #include <memory>
+#include <utility>
 
 #include "cport/comport.h"
 #include "cport/errors.h"
@@ -29,6 +30,10 @@ constexpr std::array<Dispatch, 10> kOrder = {{
     {evRLSD, &TCustomComPort::HandleRLSDChange},
     {evRx80Full, &TCustomComPort::HandleRx80Full},
 }};
+
+// Batches the main thread takes in one hand-over at most, so a steady stream still lets
+// it return to its own work between hand-overs.
+constexpr int kBatchesPerHandOver = 32;
 
 }  // namespace
 
@@ -68,31 +73,36 @@ void TComThread::Execute() {
       CloseHandle(stopEvent);
     }
   } cleanUp{device, overlapped.hEvent, stopEvent_};
-  WaitLoop(device, overlapped, mask);
+  WaitLoop({device, &overlapped, &mask});
 }
 
-void TComThread::WaitLoop(HANDLE device, OVERLAPPED& overlapped, DWORD& mask) {
-  const HANDLE handles[2] = {stopEvent_, overlapped.hEvent};
+void TComThread::WaitLoop(const EventWait& wait) {
+  const HANDLE handles[2] = {stopEvent_, wait.overlapped->hEvent};
   for (;;) {
-    mask = 0;
-    // A wait that fails at once (the device is gone) would leave the event signalled with
-    // the last result: stop instead of spinning on a stale mask.
-    if (!WaitCommEvent(device, &mask, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
-      throw EComPort(peWaitForEvent, static_cast<int>(GetLastError()));
-    }
+    if (!std::exchange(waitStarted_, false)) StartWait(wait);
     if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return;
     DWORD unused = 0;
-    if (GetOverlappedResult(device, &overlapped, &unused, FALSE)) {
-      pendingEvents_ = MaskToEvents(mask);
-      DispatchEvents();
+    if (GetOverlappedResult(wait.device, wait.overlapped, &unused, FALSE)) {
+      pendingEvents_ = MaskToEvents(*wait.mask);
+      DispatchEvents(wait);
     }
   }
 }
 
-void TComThread::DispatchEvents() {
+// A wait that fails at once (the device is gone) would leave the event signalled with the
+// last result: stop instead of spinning on a stale mask.
+void TComThread::StartWait(const EventWait& wait) {
+  *wait.mask = 0;
+  if (!WaitCommEvent(wait.device, wait.mask, wait.overlapped) &&
+      GetLastError() != ERROR_IO_PENDING) {
+    throw EComPort(peWaitForEvent, static_cast<int>(GetLastError()));
+  }
+}
+
+void TComThread::DispatchEvents(const EventWait& wait) {
   switch (port_->SyncMethod()) {
     case smThreadSync:
-      platform::Synchronize([this] { RunEventHandlers(); });
+      platform::Synchronize([this, &wait] { RunDueBatches(wait); });
       break;
     case smWindowSync:
       SendEventMessages();
@@ -100,6 +110,28 @@ void TComThread::DispatchEvents() {
     case smNone:
       RunEventHandlers();
       break;
+  }
+}
+
+// Runs on the main thread while this thread waits in Synchronize. Events already due when
+// a batch is done (the transmitter emptied by a handler's write, more bytes) are handled
+// here, each batch after the one before as this thread would have handed them over, and
+// the wait that stays pending is left for this thread.
+void TComThread::RunDueBatches(const EventWait& wait) {
+  for (int batch = 0;; ++batch) {
+    RunEventHandlers();
+    if (batch + 1 == kBatchesPerHandOver) return;
+    if (WaitForSingleObject(stopEvent_, 0) == WAIT_OBJECT_0) return;
+    *wait.mask = 0;
+    if (!WaitCommEvent(wait.device, wait.mask, wait.overlapped)) {
+      waitStarted_ = GetLastError() == ERROR_IO_PENDING;
+      return;
+    }
+    waitStarted_ = true;
+    DWORD unused = 0;
+    if (!GetOverlappedResult(wait.device, wait.overlapped, &unused, FALSE)) return;
+    waitStarted_ = false;
+    pendingEvents_ = MaskToEvents(*wait.mask);
   }
 }
 

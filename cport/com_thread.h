@@ -24,14 +24,25 @@ class TComThread : public platform::TThread {
   void DoTerminate() override;
 
  private:
-  void WaitLoop(HANDLE device, OVERLAPPED& overlapped, DWORD& mask);
-  void DispatchEvents();
+  // The event wait the thread keeps: the device, its overlapped block and the mask the
+  // device fills. The main thread uses it too, while the thread waits in Synchronize.
+  struct EventWait {
+    HANDLE device;
+    OVERLAPPED* overlapped;
+    DWORD* mask;
+  };
+
+  void WaitLoop(const EventWait& wait);
+  void StartWait(const EventWait& wait);
+  void DispatchEvents(const EventWait& wait);
+  void RunDueBatches(const EventWait& wait);
   void SendEventMessages();
   void RunEventHandlers();
 
   TCustomComPort* port_;
   HANDLE stopEvent_;
   TComEvents pendingEvents_;
+  bool waitStarted_ = false;
   const uint64_t generation_;
 };
 
