@@ -65,6 +65,9 @@ class CommDevice::WaiterHelper : public EventHelper {
   void Serve() override {
     if (auto device = device_.lock()) device->ServeWaiter();
   }
+  void Unpolled() override {
+    if (auto device = device_.lock()) device->WaiterUnpolled();
+  }
 
  private:
   std::weak_ptr<CommDevice> device_;
@@ -173,6 +176,7 @@ BOOL CommDevice::GetTimeouts(COMMTIMEOUTS& timeouts) {
 BOOL CommDevice::ClearError(DWORD* errors, COMSTAT* stat) {
   std::lock_guard lock(mutex_);
   if (const DWORD refused = Refusal()) return FailWith(refused);
+  if (WaitersWatchLine()) TakeWhatArrived();
   if (errors) *errors = errorWord_;
   errorWord_ = 0;
   if (stat) {
@@ -224,6 +228,11 @@ BOOL CommDevice::WaitEvent(DWORD* mask, OVERLAPPED* overlapped) {
   if (const DWORD refused = Refusal()) return FailWith(refused);
   if (wait_ || eventMask_ == 0) return FailWith(ERROR_INVALID_PARAMETER);
   MarkPending(overlapped);
+  if (!(history_ & eventMask_)) TakeWhatArrived();
+  if (gone_) {
+    Complete(overlapped, kGoneError, 0);
+    return FailWith(kGoneError);
+  }
   if (const DWORD hit = history_ & eventMask_) {
     history_ = 0;
     *mask = hit;
@@ -240,6 +249,11 @@ BOOL CommDevice::Read(void* buffer, DWORD length, DWORD* done, OVERLAPPED* overl
   std::lock_guard lock(mutex_);
   if (const DWORD refused = Refusal()) return FailWith(refused);
   MarkPending(overlapped);
+  if (WaitersWatchLine() && reads_.empty()) TakeWhatArrived();
+  if (gone_) {
+    Complete(overlapped, kGoneError, 0);
+    return FailWith(kGoneError);
+  }
   PendingRead read{overlapped, static_cast<uint8_t*>(buffer), length, 0, {}, {}, {}};
   return StartRead(read, done, Clock::now()) ? TRUE : FailWith(ERROR_IO_PENDING);
 }
@@ -282,7 +296,12 @@ bool CommDevice::StartRead(PendingRead read, DWORD* done, TimePoint now) {
   }
 
   if (front) {
-    TakeFromQueue(read, read.wanted, now);
+    TakeRefilling(read, now);
+    if (gone_) {
+      Complete(read.overlapped, read.done > 0 ? ERROR_SUCCESS : kGoneError, read.done);
+      if (done) *done = read.done;
+      return read.done > 0;
+    }
     if (ReadCompleteOrExpired(read, now)) {
       UpdateInputFlowControl();
       Complete(read.overlapped, ERROR_SUCCESS, read.done);
@@ -296,12 +315,21 @@ bool CommDevice::StartRead(PendingRead read, DWORD* done, TimePoint now) {
   return false;
 }
 
+// Bytes a full queue left on the line move up as the read makes room, on the caller's
+// thread rather than after a turn of the driver's.
+void CommDevice::TakeRefilling(PendingRead& read, TimePoint now) {
+  for (;;) {
+    TakeFromQueue(read, read.wanted, now);
+    if (!lineReadable_ || gone_ || input_.Space() == 0) return;
+    PumpInput();
+  }
+}
+
 DWORD CommDevice::TakeFromQueue(PendingRead& read, DWORD limit, TimePoint now) {
   const DWORD n = static_cast<DWORD>(input_.Pop(read.buffer + read.done, limit - read.done));
   if (n > 0) {
     read.done += n;
     read.lastByte = now;
-    if (lineReadable_) Wake();  // the line may hold bytes that did not fit before
   }
   return n;
 }
@@ -371,7 +399,7 @@ void CommDevice::Run() {
       if (stopping_) return;
       fds[count++] = pollfd{wakeFd_, POLLIN, 0};
       short lineEvents = 0;
-      if (!gone_ && input_.Space() > 0) lineEvents |= POLLIN;
+      if (!gone_ && input_.Space() > 0 && !WaitersWatchLine()) lineEvents |= POLLIN;
       if (!gone_ && !writes_.empty() && line_->WaitsForPollOut()) lineEvents |= POLLOUT;
       fds[count++] = pollfd{lineEvents ? line_->ReadinessFd() : -1, lineEvents, 0};
       fds[count++] = pollfd{gone_ ? -1 : line_->StatusFd(), POLLIN, 0};
@@ -400,6 +428,14 @@ void CommDevice::Run() {
   }
 }
 
+// Bytes that arrived since the line was last served are taken on the caller's thread, so
+// a wait that they satisfy completes at once instead of after the driver's turn.
+void CommDevice::TakeWhatArrived() {
+  if (gone_) return;
+  lineReadable_ = true;
+  Service(Clock::now());
+}
+
 void CommDevice::HelpWaiter(OVERLAPPED* overlapped) {
   if (!overlapped->hEvent) return;
   if (!helper_) helper_ = std::make_shared<WaiterHelper>(weak_from_this());
@@ -410,7 +446,27 @@ void CommDevice::HelpWaiter(OVERLAPPED* overlapped) {
 int CommDevice::WaiterPollFd() {
   std::lock_guard lock(mutex_);
   if (stopping_ || gone_ || input_.Space() == 0) return -1;
+  ++waitersPolling_;
   return line_->ReadinessFd();
+}
+
+// A waiter that leaves while its operation is still pending (its time ran out, another
+// event ended its wait) hands the line back to the driver, unless another still polls.
+void CommDevice::WaiterUnpolled() {
+  std::lock_guard lock(mutex_);
+  if (--waitersPolling_ > 0 || helpedEvents_.empty() || !waitersServe_) return;
+  waitersServe_ = false;
+  Wake();
+}
+
+// Once a waiter has served the line, waiters watch it and the driver leaves it to them:
+// one poller per descriptor. Bytes that arrive while nobody waits stay in the kernel until
+// the next call takes them. Input flow control needs the queue's level as bytes arrive,
+// so with it the driver keeps watching.
+bool CommDevice::WaitersWatchLine() const {
+  const bool flowControlled = dcb_.fInX || dcb_.fRtsControl == RTS_CONTROL_HANDSHAKE ||
+                              dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE;
+  return waitersServe_ && !flowControlled;
 }
 
 // The driver thread polls the same descriptor and may wake as well; whichever comes first
@@ -422,6 +478,7 @@ void CommDevice::ServeWaiter() {
     std::lock_guard lock(mutex_);
     if (stopping_ || gone_) return;
     lineReadable_ = true;
+    waitersServe_ = true;
     deferSignals_ = true;
     const TimePoint now = Clock::now();
     Service(now);
@@ -539,13 +596,15 @@ void CommDevice::TakeLineStatus() {
 }
 
 void CommDevice::ServeReads(TimePoint now) {
+  bool took = false;
   while (!reads_.empty()) {
     PendingRead& read = reads_.front();
-    TakeFromQueue(read, read.wanted, now);
+    took |= TakeFromQueue(read, read.wanted, now) > 0;
     if (!ReadCompleteOrExpired(read, now)) break;
     Complete(read.overlapped, ERROR_SUCCESS, read.done);
     reads_.pop_front();
   }
+  if (took && lineReadable_) Wake();  // the line may hold bytes that did not fit before
   UpdateInputFlowControl();
 }
 

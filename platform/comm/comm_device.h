@@ -72,9 +72,12 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   TimePoint DrainDeadline() const;
 
   void Run();
+  void TakeWhatArrived();
   void HelpWaiter(OVERLAPPED* overlapped);
   int WaiterPollFd();
   void ServeWaiter();
+  void WaiterUnpolled();
+  bool WaitersWatchLine() const;
   int PollTimeoutMs(TimePoint now) const;
   void Wake();
   void DrainWake();
@@ -96,6 +99,7 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   void EndAllPending(DWORD error);
 
   bool StartRead(PendingRead read, DWORD* done, TimePoint now);
+  void TakeRefilling(PendingRead& read, TimePoint now);
   DWORD TakeFromQueue(PendingRead& read, DWORD limit, TimePoint now);
   bool ReadCompleteOrExpired(const PendingRead& read, TimePoint now) const;
 
@@ -126,6 +130,8 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   std::vector<HANDLE> signalsDue_;
   std::shared_ptr<WaiterHelper> helper_;
   std::vector<HANDLE> helpedEvents_;
+  int waitersPolling_ = 0;
+  bool waitersServe_ = false;
 };
 
 }  // namespace platform

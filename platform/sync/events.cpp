@@ -134,6 +134,7 @@ bool PollHelpers(const std::vector<std::shared_ptr<EventHelper>>& helpers, int w
   }
   for (size_t i = 1; i < fds.size(); ++i) {
     if (fds[i].revents) helpers[i - 1]->Serve();
+    if (fds[i].fd >= 0) helpers[i - 1]->Unpolled();
   }
   return !(limited && ready == 0);
 }

@@ -25,6 +25,8 @@ class EventHelper {
   // The descriptor to poll for readability now; -1 when there is nothing to wait for.
   virtual int PollFd() = 0;
   virtual void Serve() = 0;
+  // Called after each poll for which PollFd gave a descriptor, once Serve has run.
+  virtual void Unpolled() {}
 };
 
 void AttachEventHelper(HANDLE event, std::shared_ptr<EventHelper> helper);

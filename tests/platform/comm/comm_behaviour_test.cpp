@@ -270,6 +270,8 @@ TEST_P(CommBehaviour, EightyPercentFullIsReportedOncePerCrossing) {
   EXPECT_EQ(WaitEvents(), DWORD{EV_RXCHAR});
 }
 
+// A read takes what the full queue left on the line as it makes room, as Windows' driver
+// puts arriving bytes straight into a pending read's buffer: a part may exceed the queue.
 TEST_P(CommBehaviour, AFullQueueHoldsTheSenderInsteadOfDropping) {
   SKIP_UNDER_WINE(kWineQueue);
   ASSERT_TRUE(SetupComm(port_, 64, 64));
@@ -281,7 +283,6 @@ TEST_P(CommBehaviour, AFullQueueHoldsTheSenderInsteadOfDropping) {
   while (got.size() < sent.size()) {
     const std::string part = Read(1000);
     if (part.empty()) break;
-    EXPECT_LE(part.size(), 64u);
     got += part;
   }
   EXPECT_EQ(got, sent);
