@@ -131,6 +131,7 @@ BOOL CommDevice::Setup(DWORD inQueue, DWORD outQueue) {
   if (const DWORD refused = Refusal()) return FailWith(refused);
   input_.Resize(std::max<size_t>(inQueue, kMinInputQueue));
   lineReadable_ = true;
+  waitersServe_ = false;  // a waiter that found no room polls nothing: the driver looks
   Wake();
   return TRUE;
 }
@@ -383,6 +384,7 @@ BOOL CommDevice::Purge(DWORD flags) {
     input_.Clear();
     line_->Purge(true, false);
     lineReadable_ = true;
+    waitersServe_ = false;  // a waiter that found no room polls nothing: the driver looks
     UpdateInputFlowControl();
   }
   Wake();
