@@ -177,7 +177,7 @@ BOOL CommDevice::GetTimeouts(COMMTIMEOUTS& timeouts) {
 BOOL CommDevice::ClearError(DWORD* errors, COMSTAT* stat) {
   std::lock_guard lock(mutex_);
   if (const DWORD refused = Refusal()) return FailWith(refused);
-  if (WaitersWatchLine()) TakeWhatArrived();
+  if (WaitersWatchLine() && input_.Count() == 0) TakeWhatArrived();
   if (errors) *errors = errorWord_;
   errorWord_ = 0;
   if (stat) {
@@ -250,7 +250,7 @@ BOOL CommDevice::Read(void* buffer, DWORD length, DWORD* done, OVERLAPPED* overl
   std::lock_guard lock(mutex_);
   if (const DWORD refused = Refusal()) return FailWith(refused);
   MarkPending(overlapped);
-  if (WaitersWatchLine() && reads_.empty()) TakeWhatArrived();
+  if (WaitersWatchLine() && reads_.empty() && input_.Count() < length) TakeWhatArrived();
   if (gone_) {
     Complete(overlapped, kGoneError, 0);
     return FailWith(kGoneError);
@@ -431,7 +431,8 @@ void CommDevice::Run() {
 }
 
 // Bytes that arrived since the line was last served are taken on the caller's thread, so
-// a wait that they satisfy completes at once instead of after the driver's turn.
+// a wait that they satisfy completes at once instead of after the driver's turn. While
+// waiters watch the line, calls that would find the queue short look too.
 void CommDevice::TakeWhatArrived() {
   if (gone_) return;
   lineReadable_ = true;
