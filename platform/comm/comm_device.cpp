@@ -178,6 +178,7 @@ BOOL CommDevice::ClearError(DWORD* errors, COMSTAT* stat) {
   std::lock_guard lock(mutex_);
   if (const DWORD refused = Refusal()) return FailWith(refused);
   if (WaitersWatchLine() && input_.Count() == 0) TakeWhatArrived();
+  if (gone_) return FailWith(kGoneError);
   if (errors) *errors = errorWord_;
   errorWord_ = 0;
   if (stat) {
