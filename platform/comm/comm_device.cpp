@@ -473,9 +473,9 @@ bool CommDevice::WaitersWatchLine() const {
   return waitersServe_ && !flowControlled;
 }
 
-// The driver thread polls the same descriptor and may wake as well; whichever comes first
-// takes the bytes, the other finds none. What is left with a deadline is the driver's to
-// time, so it is told to look again.
+// Until the driver leaves the line to the waiters it polls the same descriptor and may
+// wake as well; whichever comes first takes the bytes, the other finds none. What is left
+// with a deadline is the driver's to time, so it is told to look again.
 void CommDevice::ServeWaiter() {
   std::vector<HANDLE> due;
   {
