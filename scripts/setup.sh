@@ -10,7 +10,7 @@ packages=(
   fonts-nanum fontconfig
   clang-14 libclang-rt-14-dev
   qemu-system-x86 busybox-static cpio xz-utils
-  libserialport-dev qt6-serialport-dev
+  libserialport-dev qt6-serialport-dev libusbredirparser-dev
   "$@"
 )
 

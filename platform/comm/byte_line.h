@@ -45,6 +45,10 @@ class ByteLine {
   virtual ssize_t Transmit(const uint8_t* buf, size_t len) = 0;
   // Bytes taken by Transmit that have not left yet.
   virtual size_t OutputPending() = 0;
+  // Whether bytes leave at the baud rate: a driver's count and transmitter-empty bit can
+  // run ahead of the wire (a USB adapter's status is as old as its last packet), so the
+  // device also waits their wire time. A pty hands them over at once.
+  virtual bool SendsAtBaudRate() const { return false; }
   // Waits, at most until the deadline, for what was transmitted to leave the line; called
   // before the line is closed so that a close does not cut short what was reported written.
   virtual void WaitUntilSent(std::chrono::steady_clock::time_point /*deadline*/) {}

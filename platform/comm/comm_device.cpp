@@ -51,6 +51,14 @@ std::chrono::milliseconds CharacterTime(size_t n, DWORD baud) {
                     std::chrono::milliseconds(kMaxDrainCheck));
 }
 
+// The time a character takes on the wire: start bit, data, parity and stop bits.
+std::chrono::microseconds WireTime(size_t n, const DCB& dcb) {
+  const unsigned stopHalves = dcb.StopBits == ONESTOPBIT ? 2 : dcb.StopBits == ONE5STOPBITS ? 3 : 4;
+  const uint64_t halfBits =
+      2 * (1 + uint64_t{dcb.ByteSize} + (dcb.Parity != NOPARITY)) + stopHalves;
+  return std::chrono::microseconds(n * halfBits * 500'000 / std::max<DWORD>(dcb.BaudRate, 1));
+}
+
 }  // namespace
 
 // Lets the thread that waits for a pending read or event wait take arriving bytes off the
@@ -630,7 +638,12 @@ bool CommDevice::TransmitFront(PendingWrite& write) {
     MarkGone();
     return false;
   }
-  if (n > 0) transmitting_ = true;
+  if (n > 0) {
+    transmitting_ = true;
+    if (line_->SendsAtBaudRate()) {
+      wireFree_ = std::max(wireFree_, Clock::now()) + WireTime(static_cast<size_t>(n), dcb_);
+    }
+  }
   write.done += static_cast<DWORD>(n);
   return write.done == write.length;
 }
@@ -649,6 +662,10 @@ void CommDevice::CheckTransmitterEmpty(TimePoint now) {
   const size_t pending = line_->OutputPending();
   if (pending > 0) {
     drainCheck_ = now + CharacterTime(pending, dcb_.BaudRate);
+    return;
+  }
+  if (now < wireFree_) {
+    drainCheck_ = wireFree_;
     return;
   }
   transmitting_ = false;

@@ -123,6 +123,7 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   bool xoffSent_ = false;
   bool transmitting_ = false;
   std::optional<TimePoint> drainCheck_;
+  TimePoint wireFree_{};  // when the last byte handed to the line is off the wire
   std::deque<PendingRead> reads_;
   std::deque<PendingWrite> writes_;
   std::optional<PendingWait> wait_;

@@ -168,6 +168,7 @@ class PosixLine : public ByteLine {
   }
 
   bool TogglesRtsItself() const override { return kernelToggle_; }
+  bool SendsAtBaudRate() const override { return !pseudoTerminal_; }
   void SetRts(bool on) override { SetModemBit(TIOCM_RTS, on); }
   void SetDtr(bool on) override { SetModemBit(TIOCM_DTR, on); }
 

@@ -2,7 +2,8 @@
 # Runs a test binary on the kernel's own serial drivers: Debian's kernel boots in a QEMU
 # guest (software emulation) whose devices are the 8250 driver's ttyS1 on an emulated
 # 16550 wired to ttyS2, and the ftdi_sio driver's ttyUSB0 on QEMU's FTDI model wired to
-# ttyS3. The binary runs inside with its arguments; its output and exit status come back.
+# ttyS3, and with COMTEST_RIG_EMULATOR an emulated FT232B. The binary runs inside with its
+# arguments; its output and exit status come back.
 #   run-rig.sh TEST_BINARY [ARGUMENTS...]
 set -euo pipefail
 binary=$(readlink -f "$1")
@@ -56,9 +57,23 @@ cp "$here/guest-init.sh" "$root/init"
 chmod +x "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet) > "$work/initrd"
 
+# With COMTEST_RIG_EMULATOR, a second adapter: an FT232B emulated on the host behind QEMU's
+# usb-redir device, its controls reached from the guest through a PCI UART (ttyS4).
+emulated=()
+if [ -n "${COMTEST_RIG_EMULATOR:-}" ]; then
+  exec 3< <(exec "$COMTEST_RIG_EMULATOR" "$work/redir" "$work/control" 2> "$work/emulator.log")
+  emulator=$!
+  trap 'kill $emulator 2>/dev/null || true; rm -rf "$work"' EXIT
+  read -r -t 10 ready <&3 && [ "$ready" = ready ] || { echo "the emulator did not start" >&2; exit 1; }
+  emulated=(-chardev socket,id=redir,path="$work/redir"
+            -device usb-redir,chardev=redir,bus=xhci.0
+            -chardev socket,id=control,path="$work/control"
+            -device pci-serial,chardev=control)
+fi
+
 qemu-system-x86_64 -accel tcg -m 256 -nodefaults -no-reboot -nographic -serial stdio \
   -kernel "$kernel/vmlinux" -initrd "$work/initrd" \
-  -append "console=ttyS0 quiet panic=-1 8250.nr_uarts=4" \
+  -append "console=ttyS0 quiet panic=-1 8250.nr_uarts=5" \
   -device isa-debug-exit,iobase=0xf4,iosize=0x04 \
   -chardev socket,id=uart1,path="$work/uart",server=on,wait=off \
   -device isa-serial,chardev=uart1,index=1 \
@@ -68,6 +83,7 @@ qemu-system-x86_64 -accel tcg -m 256 -nodefaults -no-reboot -nographic -serial s
   -device qemu-xhci,id=xhci -device usb-serial,bus=xhci.0,chardev=ftdi \
   -chardev socket,id=uart3,path="$work/ftdi" \
   -device isa-serial,chardev=uart3,index=3,iobase=0x2e8,irq=7 \
+  "${emulated[@]}" \
   < /dev/null > "$work/console" 2>&1 || true
 
 [ -z "${COMTEST_RIG_CONSOLE:-}" ] || cp "$work/console" "$COMTEST_RIG_CONSOLE"
