@@ -2,8 +2,8 @@
 // ftdi_sio driver runs against a chip whose far end a test controls: modem lines, line
 // errors and breaks on received bytes, a transmitter paced by the baud rate behind a
 // 128-byte buffer (so the driver's output count reaches 0 while bytes are still on the
-// wire, as with the real chip) and a record of RTS. The guest's test reaches the controls over a
-// serial port of its own.
+// wire, as with the real chip) and a record of RTS. The guest's test reaches the controls
+// over a serial port of its own.
 //
 //   ftdi-emulator REDIR_SOCKET CONTROL_SOCKET   listens on both; QEMU connects to each
 //
@@ -17,6 +17,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <sstream>
@@ -49,10 +50,15 @@ std::string Hex(const std::string& bytes) {
   return text.empty() ? "-" : text;
 }
 
+// Pairs of hex digits; a malformed pair ends the bytes rather than the emulator.
 std::vector<uint8_t> Unhex(const std::string& text) {
   std::vector<uint8_t> bytes;
   for (size_t i = 0; i + 1 < text.size(); i += 2) {
-    bytes.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    char* end = nullptr;
+    const std::string pair = text.substr(i, 2);
+    const unsigned long value = std::strtoul(pair.c_str(), &end, 16);
+    if (end != pair.c_str() + 2) break;
+    bytes.push_back(static_cast<uint8_t>(value));
   }
   return bytes;
 }
