@@ -23,6 +23,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/comm/modem_changes.h"
 #include "platform/comm/parmrk.h"
 #include "platform/comm/posix_node.h"
 #include "platform/comm/posix_termios.h"
@@ -73,11 +74,10 @@ class PosixLine : public ByteLine {
     dcb.XonChar = 17;
     dcb.XoffChar = 19;
     if (DWORD err = Configure(dcb)) return err;
-    int bits = 0;
     serial_icounter_struct counters{};
     hasCounters_ = ioctl(fd_, TIOCGICOUNT, &counters) == 0;
     if (hasCounters_) counters_ = counters;
-    if (ioctl(fd_, TIOCMGET, &bits) == 0) StartModemWatch(bits);
+    if (ioctl(fd_, TIOCMGET, &seen_.bits) == 0) StartModemWatch();
     // Idle at open, so a driver that does not say "empty" now does not report it at all
     // (a pty refuses the call; some adapters' emulations never set the bit).
     hasLsr_ = TransmitterEmpty();
@@ -282,11 +282,11 @@ class PosixLine : public ByteLine {
     return moved;
   }
 
-  void StartModemWatch(int bits) {
+  void StartModemWatch() {
     statusFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (statusFd_ < 0) return;
     InstallWakeSignal();
-    modemBits_ = bits;
+    CountModemChanges(seen_);
     watching_ = true;
     watcher_ = std::thread([this] { WatchModemLines(); });
   }
@@ -303,14 +303,18 @@ class PosixLine : public ByteLine {
     watcher_.join();
   }
 
+  // TIOCMIWAIT only wakes for changes after it was entered: a change while the last one
+  // was being reported shows in the driver's counts, and is reported without waiting.
   void WatchModemLines() {
     while (!stopWatching_) {
-      const int r = ioctl(fd_, TIOCMIWAIT, kModemLines);
-      if (stopWatching_) break;
-      if (r != 0 && errno == EINTR) continue;
-      if (r != 0) {
-        if (errno == EIO || errno == ENODEV) ReportGone();
-        break;
+      if (!ModemCountsMoved()) {
+        const int r = ioctl(fd_, TIOCMIWAIT, kModemLines);
+        if (stopWatching_) break;
+        if (r != 0 && errno == EINTR) continue;
+        if (r != 0) {
+          if (errno == EIO || errno == ENODEV) ReportGone();
+          break;
+        }
       }
       ReportModemChange();
     }
@@ -319,19 +323,33 @@ class PosixLine : public ByteLine {
     watchDone_.notify_all();
   }
 
+  void CountModemChanges(ModemLook& look) {
+    serial_icounter_struct counts{};
+    look.counted = hasCounters_ && ioctl(fd_, TIOCGICOUNT, &counts) == 0;
+    look.cts = counts.cts;
+    look.dsr = counts.dsr;
+    look.rng = counts.rng;
+    look.dcd = counts.dcd;
+  }
+
+  bool ModemCountsMoved() {
+    ModemLook now;
+    CountModemChanges(now);
+    return now.counted && (now.cts != seen_.cts || now.dsr != seen_.dsr || now.rng != seen_.rng ||
+                           now.dcd != seen_.dcd);
+  }
+
   void ReportModemChange() {
-    int bits = 0;
-    if (ioctl(fd_, TIOCMGET, &bits) != 0) {
+    ModemLook now;
+    if (ioctl(fd_, TIOCMGET, &now.bits) != 0) {
       ReportGone();
       return;
     }
+    CountModemChanges(now);
+    const DWORD events = ModemEvents(seen_, now);
+    seen_ = now;
     std::lock_guard lock(statusMutex_);
-    const int changed = bits ^ modemBits_;
-    if (changed & TIOCM_CTS) pending_.events |= EV_CTS;
-    if (changed & TIOCM_DSR) pending_.events |= EV_DSR;
-    if (changed & TIOCM_CD) pending_.events |= EV_RLSD;
-    if ((changed & TIOCM_RNG) && (bits & TIOCM_RNG)) pending_.events |= EV_RING;
-    modemBits_ = bits;
+    pending_.events |= events;
     Ring();
   }
 
@@ -370,7 +388,7 @@ class PosixLine : public ByteLine {
   std::condition_variable watchDone_;
   bool watcherDone_ = false;
   std::mutex statusMutex_;
-  int modemBits_ = 0;
+  ModemLook seen_;  // the watcher's own
   LineStatus pending_;
 };
 

@@ -110,10 +110,12 @@ void Chip::SetModemControl(uint16_t value) {
   }
 }
 
-uint8_t Chip::ModemStatus() const {
-  return static_cast<uint8_t>(0x01 | (cts_ ? 0x10 : 0) | (dsr_ ? 0x20 : 0) | (ri_ ? 0x40 : 0) |
-                              (dcd_ ? 0x80 : 0));
+uint8_t Chip::ModemBits(bool cts, bool dsr, bool ri, bool dcd) {
+  return static_cast<uint8_t>(0x01 | (cts ? 0x10 : 0) | (dsr ? 0x20 : 0) | (ri ? 0x40 : 0) |
+                              (dcd ? 0x80 : 0));
 }
+
+uint8_t Chip::ModemStatus() const { return ModemBits(cts_, dsr_, ri_, dcd_); }
 
 uint8_t Chip::LineStatus(Clock::time_point now) const {
   return Transmitting(now) ? 0 : kThre | kTemt;
@@ -136,7 +138,9 @@ Clock::time_point Chip::Transmit(const uint8_t* data, size_t n, Clock::time_poin
 
 std::vector<uint8_t> Chip::NextInPacket(size_t max, Clock::time_point now) {
   const uint8_t status = input_.empty() ? 0 : input_.front().status;
-  std::vector<uint8_t> packet{ModemStatus(), static_cast<uint8_t>(LineStatus(now) | status)};
+  const uint8_t modem = pulse_.value_or(ModemStatus());
+  pulse_.reset();
+  std::vector<uint8_t> packet{modem, static_cast<uint8_t>(LineStatus(now) | status)};
   while (!input_.empty() && packet.size() < max && input_.front().status == status) {
     packet.push_back(input_.front().byte);
     input_.pop_front();
@@ -151,6 +155,8 @@ void Chip::SetModem(bool cts, bool dsr, bool ri, bool dcd) {
   ri_ = ri;
   dcd_ = dcd;
 }
+
+void Chip::Pulse(bool cts, bool dsr, bool ri, bool dcd) { pulse_ = ModemBits(cts, dsr, ri, dcd); }
 
 void Chip::Inject(const std::vector<uint8_t>& bytes, uint8_t lineStatus) {
   for (uint8_t b : bytes) input_.push_back({b, lineStatus});

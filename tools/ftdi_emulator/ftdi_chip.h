@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,8 @@ class Chip {
 
   // The far end's side.
   void SetModem(bool cts, bool dsr, bool ri, bool dcd);
+  // Levels for the next status packet only: too short for a modem-status request to see.
+  void Pulse(bool cts, bool dsr, bool ri, bool dcd);
   void Inject(const std::vector<uint8_t>& bytes, uint8_t lineStatus);
   std::string TakeReceived();
   // RTS changes and transmissions as "R1 t", "R0 t", "TX start end" in microseconds since
@@ -50,6 +53,7 @@ class Chip {
   void SetBaud(uint16_t value, uint16_t index);
   void SetModemControl(uint16_t value);
   uint8_t ModemStatus() const;
+  static uint8_t ModemBits(bool cts, bool dsr, bool ri, bool dcd);
   uint8_t LineStatus(Clock::time_point now) const;
   int64_t Micros(Clock::time_point t) const;
 
@@ -58,6 +62,7 @@ class Chip {
   unsigned bitsPerChar_ = 10;
   bool cts_ = true, dsr_ = true, ri_ = false, dcd_ = true;
   bool rts_ = false, dtr_ = false;
+  std::optional<uint8_t> pulse_;
   std::chrono::milliseconds latency_{16};
   Clock::time_point txEnd_{};
   std::deque<Rx> input_;

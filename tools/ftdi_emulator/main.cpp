@@ -8,6 +8,7 @@
 //   ftdi-emulator REDIR_SOCKET CONTROL_SOCKET   listens on both; QEMU connects to each
 //
 // Control lines (the reply is one line): "modem CTS DSR RI DCD" (0 or 1 each) -> ok;
+// "pulse CTS DSR RI DCD" (those levels in the next status packet only) -> ok;
 // "inject HEX STATUS" (bytes the far end sends, STATUS their line-status bits) -> ok;
 // "received" -> what the driver sent, in hex; "events" -> RTS changes and transmissions.
 #include <poll.h>
@@ -266,10 +267,13 @@ std::string Emulator::Command(const std::string& line) {
   std::istringstream words(line);
   std::string verb;
   words >> verb;
-  if (verb == "modem") {
+  if (verb == "modem" || verb == "pulse") {
     int cts = 1, dsr = 1, ri = 0, dcd = 1;
     words >> cts >> dsr >> ri >> dcd;
-    chip_.SetModem(cts, dsr, ri, dcd);
+    if (verb == "modem")
+      chip_.SetModem(cts, dsr, ri, dcd);
+    else
+      chip_.Pulse(cts, dsr, ri, dcd);
     return "ok";
   }
   if (verb == "inject") {
