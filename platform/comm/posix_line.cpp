@@ -94,8 +94,8 @@ class PosixLine : public ByteLine {
     if (n > 0) {
       marks_.clear();
       const size_t decoded = decoder_.Decode(buf, static_cast<size_t>(n), marks_);
-      const CounterMoves moved = CheckCounters();
-      return static_cast<ssize_t>(ReportMarks(buf, decoded, moved, errors));
+      CheckCounters();
+      return static_cast<ssize_t>(ReportMarks(buf, decoded, errors));
     }
     if (n == 0) {
       errno = EIO;  // a hung-up tty reads as end of file
@@ -142,6 +142,7 @@ class PosixLine : public ByteLine {
   }
 
   void Purge(bool input, bool output) override {
+    if (input) unmarkedBreaks_ = unmarkedParity_ = 0;  // their marks go with the bytes
     if (input && output)
       ioctl(fd_, TCFLSH, TCIOFLUSH);
     else if (input)
@@ -240,35 +241,35 @@ class PosixLine : public ByteLine {
     kernelToggle_ = ioctl(fd_, TIOCSRS485, &rs485) == 0 && toggle;
   }
 
-  struct CounterMoves {
-    int parity = 0;
-    int breaks = 0;
-  };
-
   // A marked NUL is a break while breaks were counted (Windows keeps no byte for a break;
   // a line without counters cannot tell, and calls it one); any other marked byte had a
-  // parity error if that counter moved, else a framing error.
-  size_t ReportMarks(uint8_t* buf, size_t count, CounterMoves moved, std::vector<RxError>& errors) {
+  // parity error if that counter moved, else a framing error. A driver counts an error
+  // before its byte can be read: counts that no mark has claimed yet wait for theirs.
+  size_t ReportMarks(uint8_t* buf, size_t count, std::vector<RxError>& errors) {
     size_t out = 0, next = 0;
     for (size_t i = 0; i < count; ++i) {
       const bool marked = next < marks_.size() && marks_[next] == i;
       if (marked) ++next;
-      if (marked && buf[i] == 0 && (moved.breaks > 0 || !hasCounters_)) {
-        --moved.breaks;
+      if (marked && buf[i] == 0 && (unmarkedBreaks_ > 0 || !hasCounters_)) {
+        unmarkedBreaks_ = std::max(unmarkedBreaks_ - 1, 0);
         continue;
       }
-      if (marked) errors.push_back({out, moved.parity > 0 ? DWORD{CE_RXPARITY} : DWORD{CE_FRAME}});
+      if (marked) {
+        errors.push_back({out, unmarkedParity_ > 0 ? DWORD{CE_RXPARITY} : DWORD{CE_FRAME}});
+        unmarkedParity_ = std::max(unmarkedParity_ - 1, 0);
+      }
       buf[out++] = buf[i];
     }
     return out;
   }
 
   // Line errors have no events of their own on Linux; the driver's counters tell them.
-  CounterMoves CheckCounters() {
-    if (!hasCounters_) return {};
+  void CheckCounters() {
+    if (!hasCounters_) return;
     serial_icounter_struct now{};
-    if (ioctl(fd_, TIOCGICOUNT, &now) != 0) return {};
-    const CounterMoves moved{now.parity - counters_.parity, now.brk - counters_.brk};
+    if (ioctl(fd_, TIOCGICOUNT, &now) != 0) return;
+    unmarkedParity_ += now.parity - counters_.parity;
+    unmarkedBreaks_ += now.brk - counters_.brk;
     std::lock_guard lock(statusMutex_);
     if (now.frame != counters_.frame) pending_.errors |= CE_FRAME;
     if (now.parity != counters_.parity) pending_.errors |= CE_RXPARITY;
@@ -279,7 +280,6 @@ class PosixLine : public ByteLine {
       pending_.events |= EV_BREAK;
     }
     counters_ = now;
-    return moved;
   }
 
   void StartModemWatch() {
@@ -379,6 +379,7 @@ class PosixLine : public ByteLine {
   bool lowLatencySet_ = false;
   bool hasCounters_ = false;
   serial_icounter_struct counters_{};
+  int unmarkedBreaks_ = 0, unmarkedParity_ = 0;
 
   int statusFd_ = -1;
   bool watching_ = false;
