@@ -65,6 +65,9 @@ class ByteLine {
   // MS_* bits; returns 0 or a Win32 error code.
   virtual DWORD ModemStatus(DWORD& status) = 0;
   virtual LineStatus TakeStatus() = 0;
+  // The device has gone: what holds it is let go at once, so that it gets its old name
+  // when it comes back while the handle is still open. The line's calls fail from then on.
+  virtual void LetGo() {}
 
   // Called at the start of every comm call on the device: a line may record the call and
   // return an error code that the call then fails with (0 to go on).

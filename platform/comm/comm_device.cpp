@@ -702,6 +702,7 @@ void CommDevice::RaiseEvents(DWORD events) {
 // every later call fails with it.
 void CommDevice::MarkGone() {
   gone_ = true;
+  line_->LetGo();
   EndAllPending(kGoneError);
   drainCheck_.reset();
 }

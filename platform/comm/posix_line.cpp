@@ -183,6 +183,16 @@ class PosixLine : public ByteLine {
     return 0;
   }
 
+  // The descriptor's number stays ours, now on /dev/null, so that nothing opened later
+  // can be reached through it by a call that still holds it.
+  void LetGo() override {
+    StopModemWatch();
+    const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null < 0) return;
+    dup3(null, fd_, O_CLOEXEC);
+    close(null);
+  }
+
   LineStatus TakeStatus() override {
     std::lock_guard lock(statusMutex_);
     if (statusFd_ >= 0) {

@@ -172,7 +172,7 @@ TEST_P(RealDriver, LowLatencyWhileOpenAndPutBackOnClose) {
 
 // Pulled while a read and an event wait are pending, twenty times: both complete with the
 // gone-device error, the descriptor is let go at once so the adapter comes back under its
-// old name, and reopening it works; nothing is left behind.
+// old name while the handle is still open, and reopening it works; nothing is left behind.
 TEST_P(RealDriver, AnAdapterPulledAndPluggedBackTwentyTimes) {
   if (!IsUsbAdapter(Device())) GTEST_SKIP() << "only a USB adapter can be pulled";
   CloseHandle(port_);
@@ -199,11 +199,11 @@ TEST_P(RealDriver, AnAdapterPulledAndPluggedBackTwentyTimes) {
     EXPECT_FALSE(GetOverlappedResult(port_, &read.ov, &n, FALSE));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_FALSE(GetOverlappedResult(port_, &wait.ov, &n, FALSE));
+    PlugBackUsbAdapter(Device());
     CloseHandle(port_);
     port_ = INVALID_HANDLE_VALUE;
     close(far_);
     far_ = -1;
-    PlugBackUsbAdapter(Device());
   }
   EXPECT_EQ(Entries("/proc/self/fd"), fds);
   EXPECT_LE(Entries("/proc/self/task"), threads);
