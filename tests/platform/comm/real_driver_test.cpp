@@ -18,6 +18,7 @@ namespace {
 // Only the kernel's termbits header knows these; the values are fixed by the ABI.
 constexpr unsigned kCsize = 0000060, kCs7 = 0000040, kParenb = 0000400, kParodd = 0001000;
 constexpr unsigned kCmspar = 010000000000, kCrtscts = 020000000000;
+constexpr int kTiocmLoop = 0x8000;
 
 size_t Entries(const char* folder) {
   return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
@@ -168,6 +169,36 @@ TEST_P(RealDriver, LowLatencyWhileOpenAndPutBackOnClose) {
   CloseHandle(port_);
   port_ = INVALID_HANDLE_VALUE;
   EXPECT_FALSE(lowLatency());
+}
+
+// A 16550 in loopback feeds its modem outputs back to its inputs: RTS shows as CTS and
+// DTR as DSR. (QEMU's model computes the levels when read and raises no interrupt for
+// them; the emulated adapter's cases cover the events.)
+TEST_P(RealDriver, InLoopbackTheUartsInputsFollowItsOutputs) {
+  if (IsUsbAdapter(Device())) GTEST_SKIP() << "only a UART has a loopback mode";
+  struct Loopback {
+    int fd;
+    int bit = kTiocmLoop;
+    ~Loopback() {
+      ioctl(fd, TIOCMBIC, &bit);
+      close(fd);
+    }
+  } loop{open(("/dev/" + Device()).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)};
+  ASSERT_GE(loop.fd, 0);
+  ASSERT_EQ(ioctl(loop.fd, TIOCMBIS, &loop.bit), 0);
+  for (const bool rts : {false, true}) {
+    for (const bool dtr : {false, true}) {
+      DCB dcb = PlainDcb(115200);
+      dcb.fRtsControl = rts ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+      dcb.fDtrControl = dtr ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+      ASSERT_TRUE(SetCommState(port_, &dcb));
+      DWORD status = 0;
+      ASSERT_TRUE(GetCommModemStatus(port_, &status));
+      EXPECT_EQ(status & (MS_CTS_ON | MS_DSR_ON),
+                (rts ? DWORD{MS_CTS_ON} : 0) | (dtr ? DWORD{MS_DSR_ON} : 0))
+          << rts << dtr;
+    }
+  }
 }
 
 // Pulled while a read and an event wait are pending, twenty times: both complete with the
