@@ -61,6 +61,7 @@ class PosixLine : public ByteLine {
   ~PosixLine() override {
     StopModemWatch();
     RestoreLatency();
+    if (rs485Changed_) ioctl(fd_, TIOCSRS485, &originalRs485_);
     ioctl(fd_, TCSETS2, &original_);
     ioctl(fd_, TIOCNXCL);
     close(fd_);
@@ -68,6 +69,7 @@ class PosixLine : public ByteLine {
   }
 
   DWORD Start() {
+    hasRs485_ = ioctl(fd_, TIOCGRS485, &originalRs485_) == 0;
     DCB dcb{};
     dcb.BaudRate = original_.c_ospeed ? original_.c_ospeed : 9600;
     dcb.ByteSize = 8;
@@ -244,11 +246,16 @@ class PosixLine : public ByteLine {
   }
 
   // The kernel's RS-485 mode raises RTS around each transmission where the driver has it.
+  // The port's own RS-485 settings (delays, bus termination) are kept, and come back at close.
   void ConfigureRs485(bool toggle) {
-    if (!toggle && !kernelToggle_) return;
-    serial_rs485 rs485{};
-    if (toggle) rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    if (!hasRs485_ || (!toggle && !kernelToggle_)) return;
+    serial_rs485 rs485 = originalRs485_;
+    if (toggle) {
+      rs485.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+      rs485.flags &= ~SER_RS485_RTS_AFTER_SEND;
+    }
     kernelToggle_ = ioctl(fd_, TIOCSRS485, &rs485) == 0 && toggle;
+    rs485Changed_ = rs485Changed_ || kernelToggle_;
   }
 
   // A marked NUL is a break while breaks were counted (Windows keeps no byte for a break;
@@ -382,6 +389,8 @@ class PosixLine : public ByteLine {
   DWORD baud_ = 9600;
   const bool pseudoTerminal_;
   bool kernelToggle_ = false;
+  bool hasRs485_ = false, rs485Changed_ = false;
+  serial_rs485 originalRs485_{};
   bool hasLsr_ = false;
   bool hasModemLines_ = true;
   ParmrkDecoder decoder_;
