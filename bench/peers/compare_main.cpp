@@ -28,6 +28,18 @@ namespace {
 using Clock = std::chrono::steady_clock;
 const std::vector<std::string> kVariants = {"raw", "libserialport", "qserialport", "engine-sync",
                                             "engine-none"};
+constexpr const char* kBaseline = "@base";
+
+// With BENCH_BASELINE naming another build's serial_peer, its engine runs in the same
+// rounds as this one's: a change is measured against what it changes, on the same noise.
+std::vector<std::string> Variants() {
+  std::vector<std::string> variants = kVariants;
+  if (std::getenv("BENCH_BASELINE")) {
+    for (const char* v : {"engine-sync", "engine-none"})
+      variants.push_back(v + std::string(kBaseline));
+  }
+  return variants;
+}
 constexpr int kRounds = 3;
 constexpr int kTrips = 2000;
 constexpr uint64_t kStreamBytes = 8u << 20;
@@ -87,7 +99,11 @@ class Peer {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<std::string> args = {SERIAL_PEER, variant, mode, slave, std::to_string(bytes)};
+    const size_t base = variant.find(kBaseline);
+    const std::string peer =
+        base == std::string::npos ? SERIAL_PEER : std::getenv("BENCH_BASELINE");
+    std::vector<std::string> args = {peer, variant.substr(0, base), mode, slave,
+                                     std::to_string(bytes)};
     if (variant == "libserialport") args = InSysfsOfItsOwn(args, slave);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -221,8 +237,9 @@ double Percentile(std::vector<double> v, double p) {
 int main() {
   signal(SIGPIPE, SIG_IGN);
   std::map<std::string, Figures> figures;
+  const std::vector<std::string> variants = Variants();
   for (int round = 0; round < kRounds; ++round) {
-    for (const auto& v : kVariants) {
+    for (const auto& v : variants) {
       if (const char* only = std::getenv("BENCH_ONLY"); only && v != only) continue;
       const auto t0 = Clock::now();
       RoundTrips(v, figures[v]);
@@ -243,7 +260,7 @@ int main() {
       "| variant | trip p50 us | trip p99 us | CPU us/trip | switches/trip | "
       "throughput vs raw | CPU/frame at 1000/s vs raw | idle wake-ups/s | intact |\n");
   std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---|\n");
-  for (const auto& v : kVariants) {
+  for (const auto& v : variants) {
     const Figures& f = figures[v];
     if (f.trips.empty()) {
       std::printf("| %s | n/a: did not start (the libserialport variant needs root) |||||||| \n",
