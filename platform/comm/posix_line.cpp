@@ -365,6 +365,7 @@ class PosixLine : public ByteLine {
     CountModemChanges(now);
     const DWORD events = ModemEvents(seen_, now);
     seen_ = now;
+    if (events == 0) return;  // a ring that ended, or a change undone before the look
     std::lock_guard lock(statusMutex_);
     pending_.events |= events;
     Ring();
