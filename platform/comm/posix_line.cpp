@@ -333,7 +333,7 @@ class PosixLine : public ByteLine {
           break;
         }
       }
-      ReportModemChange();
+      if (!ReportModemChange()) break;
     }
     std::lock_guard lock(watchMutex_);
     watcherDone_ = true;
@@ -356,19 +356,21 @@ class PosixLine : public ByteLine {
                            now.dcd != seen_.dcd);
   }
 
-  void ReportModemChange() {
+  // False when the lines cannot be read: the device has gone, and the watch ends.
+  bool ReportModemChange() {
     ModemLook now;
     if (ioctl(fd_, TIOCMGET, &now.bits) != 0) {
       ReportGone();
-      return;
+      return false;
     }
     CountModemChanges(now);
     const DWORD events = ModemEvents(seen_, now);
     seen_ = now;
-    if (events == 0) return;  // a ring that ended, or a change undone before the look
+    if (events == 0) return true;  // a ring that ended, or a change undone before the look
     std::lock_guard lock(statusMutex_);
     pending_.events |= events;
     Ring();
+    return true;
   }
 
   void ReportGone() {
