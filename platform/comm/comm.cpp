@@ -132,6 +132,10 @@ BOOL PurgeComm(HANDLE file, DWORD flags) {
   return platform::OnDevice(file, "PurgeComm", [&](auto& d) { return d.Purge(flags); });
 }
 
+BOOL CancelIoEx(HANDLE file, OVERLAPPED* overlapped) {
+  return platform::OnDevice(file, "CancelIoEx", [&](auto& d) { return d.Cancel(overlapped); });
+}
+
 // Overlapped results live in the block itself, so this needs no device; only an event
 // handle is required to wait.
 BOOL GetOverlappedResult(HANDLE, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) {

@@ -23,6 +23,7 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD length, DWORD* written,
                OVERLAPPED* overlapped);
 BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait);
 BOOL PurgeComm(HANDLE file, DWORD flags);
+BOOL CancelIoEx(HANDLE file, OVERLAPPED* overlapped);
 #endif
 
 namespace platform {

@@ -24,6 +24,7 @@ constexpr size_t kPumpChunk = 4096;
 constexpr auto kMinDrainCheck = std::chrono::milliseconds(1);
 constexpr auto kMaxDrainCheck = std::chrono::milliseconds(50);
 constexpr auto kMaxCloseDrain = std::chrono::milliseconds(10000);
+constexpr size_t kKeptHelpers = 4;
 
 std::chrono::milliseconds Millis(uint64_t ms) {
   return std::chrono::milliseconds(static_cast<int64_t>(std::min<uint64_t>(ms, 1ull << 40)));
@@ -102,6 +103,8 @@ void CommDevice::OnClose() {
   Wake();
   if (driver_.joinable()) driver_.join();
   std::lock_guard lock(mutex_);
+  for (HANDLE event : helpedEvents_) DetachEventHelper(event, helper_.get());
+  helpedEvents_.clear();
   if (!gone_) line_->WaitUntilSent(DrainDeadline());
   line_.reset();
   if (wakeFd_ >= 0) close(wakeFd_);
@@ -335,11 +338,14 @@ void CommDevice::TakeRefilling(PendingRead& read, TimePoint now) {
   }
 }
 
+// Room in a queue that was full is news to the driver, which left the line alone meanwhile.
 DWORD CommDevice::TakeFromQueue(PendingRead& read, DWORD limit, TimePoint now) {
+  const bool wasFull = input_.Space() == 0;
   const DWORD n = static_cast<DWORD>(input_.Pop(read.buffer + read.done, limit - read.done));
   if (n > 0) {
     read.done += n;
     read.lastByte = now;
+    if (wasFull) Wake();
   }
   return n;
 }
@@ -400,6 +406,38 @@ BOOL CommDevice::Purge(DWORD flags) {
   return TRUE;
 }
 
+// Ends the pending operations of that block, or all of them without one, with 995; 1168
+// when none was pending (it may have completed meanwhile). A timer the driver set for them
+// finds nothing to end.
+BOOL CommDevice::Cancel(OVERLAPPED* overlapped) {
+  std::lock_guard lock(mutex_);
+  if (stopping_) return FailWith(ERROR_INVALID_HANDLE);
+  const auto chosen = [overlapped](const auto& op) {
+    return !overlapped || op.overlapped == overlapped;
+  };
+  bool found = false;
+  const auto cancel = [&](auto& ops) {
+    for (auto it = ops.begin(); it != ops.end();) {
+      if (!chosen(*it)) {
+        ++it;
+        continue;
+      }
+      Complete(it->overlapped, ERROR_OPERATION_ABORTED, it->done);
+      it = ops.erase(it);
+      found = true;
+    }
+  };
+  cancel(reads_);
+  cancel(writes_);
+  if (wait_ && chosen(*wait_)) {
+    *wait_->mask = 0;
+    Complete(wait_->overlapped, ERROR_OPERATION_ABORTED, 0);
+    wait_.reset();
+    found = true;
+  }
+  return found ? TRUE : FailWith(ERROR_NOT_FOUND);
+}
+
 void CommDevice::Run() {
   for (;;) {
     pollfd fds[3];
@@ -441,23 +479,46 @@ void CommDevice::Run() {
 
 // Bytes that arrived since the line was last served are taken on the caller's thread, so
 // a wait that they satisfy completes at once instead of after the driver's turn. While
-// waiters watch the line, calls that would find the queue short look too.
+// waiters watch the line, calls that would find the queue short look too. A waiter that
+// polls the line at this moment takes them as they come, so asking the line again would
+// mostly be a read for nothing.
 void CommDevice::TakeWhatArrived() {
-  if (gone_) return;
+  if (gone_ || waitersPolling_ > 0) return;
   lineReadable_ = true;
   Service(Clock::now());
 }
 
+// The helper stays on the event after the operation ends: a caller tends to wait on the
+// same event again, and its thread then watches the line in between as well, so that
+// the next wait does not have to wake it to tell it about the helper.
 void CommDevice::HelpWaiter(OVERLAPPED* overlapped) {
-  if (!overlapped->hEvent) return;
+  const HANDLE event = overlapped->hEvent;
+  if (!event) return;
   if (!helper_) helper_ = std::make_shared<WaiterHelper>(weak_from_this());
-  AttachEventHelper(overlapped->hEvent, helper_);
-  helpedEvents_.push_back(overlapped->hEvent);
+  const auto kept = std::find(helpedEvents_.begin(), helpedEvents_.end(), event);
+  if (kept != helpedEvents_.end()) {
+    helpedEvents_.erase(kept);
+  } else if (helpedEvents_.size() == kKeptHelpers) {
+    DetachEventHelper(helpedEvents_.front(), helper_.get());
+    helpedEvents_.erase(helpedEvents_.begin());
+  }
+  helpedEvents_.push_back(event);
+  AttachEventHelper(event, helper_);
+}
+
+bool CommDevice::HelpedOperationPending() const {
+  if (wait_ && wait_->overlapped->hEvent) return true;
+  return std::any_of(reads_.begin(), reads_.end(),
+                     [](const PendingRead& r) { return r.overlapped->hEvent != nullptr; });
 }
 
 int CommDevice::WaiterPollFd() {
   std::lock_guard lock(mutex_);
-  if (stopping_ || gone_ || input_.Space() == 0) return -1;
+  if (stopping_ || gone_) return -1;
+  if (input_.Space() == 0) {
+    waitersServe_ = false;  // a waiter that finds no room polls nothing: the driver looks
+    return -1;
+  }
   ++waitersPolling_;
   return line_->ReadinessFd();
 }
@@ -466,7 +527,7 @@ int CommDevice::WaiterPollFd() {
 // event ended its wait) hands the line back to the driver, unless another still polls.
 void CommDevice::WaiterUnpolled() {
   std::lock_guard lock(mutex_);
-  if (--waitersPolling_ > 0 || helpedEvents_.empty() || !waitersServe_) return;
+  if (--waitersPolling_ > 0 || !HelpedOperationPending() || !waitersServe_) return;
   waitersServe_ = false;
   Wake();
 }
@@ -720,11 +781,6 @@ void CommDevice::Complete(OVERLAPPED* overlapped, DWORD error, DWORD bytes) {
   std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh).store(bytes, std::memory_order_relaxed);
   std::atomic_ref<ULONG_PTR>(overlapped->Internal).store(error, std::memory_order_release);
   if (!overlapped->hEvent) return;
-  const auto helped = std::find(helpedEvents_.begin(), helpedEvents_.end(), overlapped->hEvent);
-  if (helped != helpedEvents_.end()) {
-    DetachEventHelper(overlapped->hEvent);
-    helpedEvents_.erase(helped);
-  }
   if (deferSignals_) {
     signalsDue_.push_back(overlapped->hEvent);
   } else {

@@ -40,6 +40,7 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   BOOL Read(void* buffer, DWORD length, DWORD* done, OVERLAPPED* overlapped);
   BOOL Write(const void* buffer, DWORD length, DWORD* done, OVERLAPPED* overlapped);
   BOOL Purge(DWORD flags);
+  BOOL Cancel(OVERLAPPED* overlapped);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -77,6 +78,7 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   int WaiterPollFd();
   void ServeWaiter();
   void WaiterUnpolled();
+  bool HelpedOperationPending() const;
   bool WaitersWatchLine() const;
   int PollTimeoutMs(TimePoint now) const;
   void Wake();
@@ -130,7 +132,7 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   bool deferSignals_ = false;
   std::vector<HANDLE> signalsDue_;
   std::shared_ptr<WaiterHelper> helper_;
-  std::vector<HANDLE> helpedEvents_;
+  std::vector<HANDLE> helpedEvents_;  // events the helper is on, the latest last
   int waitersPolling_ = 0;
   bool waitersServe_ = false;
 };

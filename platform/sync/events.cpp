@@ -229,6 +229,7 @@ void AttachEventHelper(HANDLE event, std::shared_ptr<EventHelper> helper) {
   std::vector<std::shared_ptr<Waiter>> waiters;
   {
     std::lock_guard lock(EventLock());
+    if (e->Helper() == helper) return;  // its waiters already poll it
     e->SetHelper(std::move(helper));
     waiters = e->Waiters();
   }
@@ -236,11 +237,11 @@ void AttachEventHelper(HANDLE event, std::shared_ptr<EventHelper> helper) {
   for (auto& w : waiters) w->Wake();
 }
 
-void DetachEventHelper(HANDLE event) {
+void DetachEventHelper(HANDLE event, const EventHelper* helper) {
   auto e = FindEvent(event);
   if (!e) return;
   std::lock_guard lock(EventLock());
-  e->SetHelper(nullptr);
+  if (e->Helper().get() == helper) e->SetHelper(nullptr);
 }
 
 }  // namespace platform

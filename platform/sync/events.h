@@ -17,8 +17,9 @@ namespace platform {
 // Work a waiting thread may do itself rather than sleep until another thread has done it.
 // While a helper is attached to an event, a thread waiting for that event also polls the
 // helper's descriptor and, when it is ready, runs Serve, which may set the event. A comm
-// device attaches one to the event of a pending read or event wait, so the waiter takes
-// arriving bytes off the line without a hand-over from the device's own thread.
+// device attaches one to the event of a pending read or event wait, and leaves it there,
+// so the waiter takes arriving bytes off the line without a hand-over from the device's
+// own thread.
 class EventHelper {
  public:
   virtual ~EventHelper() = default;
@@ -30,7 +31,8 @@ class EventHelper {
 };
 
 void AttachEventHelper(HANDLE event, std::shared_ptr<EventHelper> helper);
-void DetachEventHelper(HANDLE event);
+// Detaches the helper if it is still the event's: another may have taken its place.
+void DetachEventHelper(HANDLE event, const EventHelper* helper);
 
 }  // namespace platform
 #endif
