@@ -40,7 +40,9 @@ constexpr int kBatchesPerHandOver = 32;
 TComThread::TComThread(TCustomComPort* port, uint64_t generation)
     : port_(port),
       stopEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      handBackEvent_(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
       generation_(generation) {
+  probe_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   SetPriority(port->ThreadPriority());
   SetCommMask(port->DeviceHandle(), EventsToMask(port->Events()));
   Start();
@@ -49,6 +51,8 @@ TComThread::TComThread(TCustomComPort* port, uint64_t generation)
 TComThread::~TComThread() {
   SignalStop();
   WaitFor();
+  CloseHandle(probe_.hEvent);
+  CloseHandle(handBackEvent_);
 }
 
 void TComThread::SignalStop() {
@@ -76,15 +80,20 @@ void TComThread::Execute() {
   WaitLoop({device, &overlapped, &mask});
 }
 
+// While the main thread runs a batch this thread already waits, on the wait's event too,
+// and the device's line is watched from here meanwhile. The main thread leaves the next
+// wait pending when it is done, so the end of a batch need not wake this thread; it
+// touches the wait again only once the batch has ended.
 void TComThread::WaitLoop(const EventWait& wait) {
-  const HANDLE handles[2] = {stopEvent_, wait.overlapped->hEvent};
+  const HANDLE handles[3] = {stopEvent_, handBackEvent_, wait.overlapped->hEvent};
   for (;;) {
-    if (!std::exchange(waitStarted_, false)) StartWait(wait);
-    if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return;
-    DWORD unused = 0;
-    if (GetOverlappedResult(wait.device, wait.overlapped, &unused, FALSE)) {
-      pendingEvents_ = MaskToEvents(*wait.mask);
-      DispatchEvents(wait);
+    if (std::exchange(startWait_, false)) StartWait(wait);
+    const DWORD woke = WaitForMultipleObjects(3, handles, FALSE, INFINITE);
+    AwaitBatchEnd();
+    if (woke == WAIT_OBJECT_0 + 2) {
+      if (TakeResult(wait)) DispatchEvents(wait);
+    } else if (woke != WAIT_OBJECT_0 + 1) {
+      return;
     }
   }
 }
@@ -99,10 +108,23 @@ void TComThread::StartWait(const EventWait& wait) {
   }
 }
 
+// False while the wait is still pending: the event was left set by a result the main
+// thread took.
+bool TComThread::TakeResult(const EventWait& wait) {
+  DWORD unused = 0;
+  if (!GetOverlappedResult(wait.device, wait.overlapped, &unused, FALSE)) {
+    startWait_ = GetLastError() != ERROR_IO_INCOMPLETE;
+    return false;
+  }
+  startWait_ = true;
+  pendingEvents_ = MaskToEvents(*wait.mask);
+  return true;
+}
+
 void TComThread::DispatchEvents(const EventWait& wait) {
   switch (port_->SyncMethod()) {
     case smThreadSync:
-      platform::Synchronize([this, &wait] { RunDueBatches(wait); });
+      HandOver(wait);
       break;
     case smWindowSync:
       SendEventMessages();
@@ -113,26 +135,72 @@ void TComThread::DispatchEvents(const EventWait& wait) {
   }
 }
 
-// Runs on the main thread while this thread waits in Synchronize. Events already due when
-// a batch is done (the transmitter emptied by a handler's write, more bytes) are handled
-// here, each batch after the one before as this thread would have handed them over, and
-// the wait that stays pending is left for this thread.
-void TComThread::RunDueBatches(const EventWait& wait) {
-  for (int batch = 0;; ++batch) {
-    RunEventHandlers();
-    if (batch + 1 == kBatchesPerHandOver) return;
-    if (WaitForSingleObject(stopEvent_, 0) == WAIT_OBJECT_0) return;
-    *wait.mask = 0;
-    if (!WaitCommEvent(wait.device, wait.mask, wait.overlapped)) {
-      waitStarted_ = GetLastError() == ERROR_IO_PENDING;
-      return;
-    }
-    waitStarted_ = true;
-    DWORD unused = 0;
-    if (!GetOverlappedResult(wait.device, wait.overlapped, &unused, FALSE)) return;
-    waitStarted_ = false;
-    pendingEvents_ = MaskToEvents(*wait.mask);
+void TComThread::HandOver(const EventWait& wait) {
+  ResetEvent(wait.overlapped->hEvent);  // its result is taken; the next wait sets it again
+  startWait_ = false;                   // the batch starts it, or hands it back
+  {
+    std::lock_guard lock(batchMutex_);
+    batchRunning_ = true;
   }
+  platform::Queue([this, wait] { RunBatch(wait); });
+}
+
+// A handler's error ends this thread, as if it had been raised here.
+void TComThread::AwaitBatchEnd() {
+  std::unique_lock lock(batchMutex_);
+  batchEnded_.wait(lock, [this] { return !batchRunning_; });
+  if (batchError_) std::rethrow_exception(std::exchange(batchError_, nullptr));
+}
+
+// Runs on the main thread. This thread is woken at the end only when it has to start the
+// next wait itself or take the error.
+void TComThread::RunBatch(const EventWait& wait) {
+  std::exception_ptr error;
+  bool waitStarted = false;
+  try {
+    waitStarted = RunDueBatches(wait);
+  } catch (...) {
+    error = std::current_exception();
+  }
+  {
+    std::lock_guard lock(batchMutex_);
+    batchRunning_ = false;
+    batchError_ = error;
+    startWait_ = !waitStarted;
+    if (error || !waitStarted) SetEvent(handBackEvent_);
+  }
+  batchEnded_.notify_one();
+}
+
+// Events already due when a batch is done (the transmitter emptied by a handler's write,
+// more bytes) are handled here, each batch after the one before as this thread would have
+// handed them over; then the wait that stays pending is started for this thread. Returns
+// whether it was.
+bool TComThread::RunDueBatches(const EventWait& wait) {
+  for (int batch = 1;; ++batch) {
+    RunEventHandlers();
+    if (batch == kBatchesPerHandOver) return false;
+    if (WaitForSingleObject(stopEvent_, 0) == WAIT_OBJECT_0) return false;
+    if (!TakeDueEvents(wait.device)) break;
+  }
+  *wait.mask = 0;
+  return WaitCommEvent(wait.device, wait.mask, wait.overlapped) ||
+         GetLastError() == ERROR_IO_PENDING;
+}
+
+// Looks for events already due with the main thread's own block, so that finding some
+// does not set the event this thread waits on. A look, not a wait: one that did not
+// complete at once is cancelled, unless it completed meanwhile.
+bool TComThread::TakeDueEvents(HANDLE device) {
+  probeMask_ = 0;
+  if (!WaitCommEvent(device, &probeMask_, &probe_)) {
+    if (GetLastError() != ERROR_IO_PENDING) return false;
+    CancelIoEx(device, &probe_);
+  }
+  DWORD unused = 0;
+  if (!GetOverlappedResult(device, &probe_, &unused, TRUE)) return false;
+  pendingEvents_ = MaskToEvents(probeMask_);
+  return true;
 }
 
 void TComThread::SendEventMessages() {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
+#include <mutex>
 
 #include "cport/vocabulary.h"
 #include "platform/sync/thread.h"
@@ -25,7 +28,7 @@ class TComThread : public platform::TThread {
 
  private:
   // The event wait the thread keeps: the device, its overlapped block and the mask the
-  // device fills. The main thread uses it too, while the thread waits in Synchronize.
+  // device fills. The main thread uses it too, while it runs a batch.
   struct EventWait {
     HANDLE device;
     OVERLAPPED* overlapped;
@@ -34,16 +37,29 @@ class TComThread : public platform::TThread {
 
   void WaitLoop(const EventWait& wait);
   void StartWait(const EventWait& wait);
+  bool TakeResult(const EventWait& wait);
   void DispatchEvents(const EventWait& wait);
-  void RunDueBatches(const EventWait& wait);
+  void HandOver(const EventWait& wait);
+  void AwaitBatchEnd();
+  void RunBatch(const EventWait& wait);
+  bool RunDueBatches(const EventWait& wait);
+  bool TakeDueEvents(HANDLE device);
   void SendEventMessages();
   void RunEventHandlers();
 
   TCustomComPort* port_;
   HANDLE stopEvent_;
+  HANDLE handBackEvent_;  // a batch ended without leaving a wait pending, or failed
   TComEvents pendingEvents_;
-  bool waitStarted_ = false;
+  bool startWait_ = true;  // the next wait is this thread's to start
   const uint64_t generation_;
+  // The main thread's own block, to look for events already due without waking this thread.
+  OVERLAPPED probe_{};
+  DWORD probeMask_ = 0;
+  std::mutex batchMutex_;
+  std::condition_variable batchEnded_;
+  bool batchRunning_ = false;
+  std::exception_ptr batchError_;
 };
 
 }  // namespace cport
