@@ -86,13 +86,16 @@ void TComThread::Execute() {
 // touches the wait again only once the batch has ended.
 void TComThread::WaitLoop(const EventWait& wait) {
   const HANDLE handles[3] = {stopEvent_, handBackEvent_, wait.overlapped->hEvent};
+  bool startWait = true;
   for (;;) {
-    if (std::exchange(startWait_, false)) StartWait(wait);
+    if (startWait) StartWait(wait);
     const DWORD woke = WaitForMultipleObjects(3, handles, FALSE, INFINITE);
     AwaitBatchEnd();
-    if (woke == WAIT_OBJECT_0 + 2) {
-      if (TakeResult(wait)) DispatchEvents(wait);
-    } else if (woke != WAIT_OBJECT_0 + 1) {
+    if (woke == WAIT_OBJECT_0 + 1) {
+      startWait = true;
+    } else if (woke == WAIT_OBJECT_0 + 2) {
+      startWait = TakeResult(wait) ? !DispatchEvents(wait) : WaitEnded();
+    } else {
       return;
     }
   }
@@ -108,36 +111,40 @@ void TComThread::StartWait(const EventWait& wait) {
   }
 }
 
-// False while the wait is still pending: the event was left set by a result the main
-// thread took.
 bool TComThread::TakeResult(const EventWait& wait) {
   DWORD unused = 0;
-  if (!GetOverlappedResult(wait.device, wait.overlapped, &unused, FALSE)) {
-    startWait_ = GetLastError() != ERROR_IO_INCOMPLETE;
-    return false;
-  }
-  startWait_ = true;
+  if (!GetOverlappedResult(wait.device, wait.overlapped, &unused, FALSE)) return false;
   pendingEvents_ = MaskToEvents(*wait.mask);
   return true;
 }
 
-void TComThread::DispatchEvents(const EventWait& wait) {
+// After a result that could not be taken: false while the wait is still pending (the
+// event was left set by a result the main thread took). A wait that ended in failure is
+// started again here, and a hand-back the failing batch may have left no longer applies.
+bool TComThread::WaitEnded() {
+  if (GetLastError() == ERROR_IO_INCOMPLETE) return false;
+  ResetEvent(handBackEvent_);
+  return true;
+}
+
+// Returns whether the main thread took the events, and with them the next wait's start.
+bool TComThread::DispatchEvents(const EventWait& wait) {
   switch (port_->SyncMethod()) {
     case smThreadSync:
       HandOver(wait);
-      break;
+      return true;
     case smWindowSync:
       SendEventMessages();
-      break;
+      return false;
     case smNone:
       RunEventHandlers();
-      break;
+      return false;
   }
+  return false;
 }
 
 void TComThread::HandOver(const EventWait& wait) {
   ResetEvent(wait.overlapped->hEvent);  // its result is taken; the next wait sets it again
-  startWait_ = false;                   // the batch starts it, or hands it back
   {
     std::lock_guard lock(batchMutex_);
     batchRunning_ = true;
@@ -166,7 +173,6 @@ void TComThread::RunBatch(const EventWait& wait) {
     std::lock_guard lock(batchMutex_);
     batchRunning_ = false;
     batchError_ = error;
-    startWait_ = !waitStarted;
     if (error || !waitStarted) SetEvent(handBackEvent_);
   }
   batchEnded_.notify_one();

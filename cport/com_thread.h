@@ -38,7 +38,8 @@ class TComThread : public platform::TThread {
   void WaitLoop(const EventWait& wait);
   void StartWait(const EventWait& wait);
   bool TakeResult(const EventWait& wait);
-  void DispatchEvents(const EventWait& wait);
+  bool WaitEnded();
+  bool DispatchEvents(const EventWait& wait);
   void HandOver(const EventWait& wait);
   void AwaitBatchEnd();
   void RunBatch(const EventWait& wait);
@@ -51,7 +52,6 @@ class TComThread : public platform::TThread {
   HANDLE stopEvent_;
   HANDLE handBackEvent_;  // a batch ended without leaving a wait pending, or failed
   TComEvents pendingEvents_;
-  bool startWait_ = true;  // the next wait is this thread's to start
   const uint64_t generation_;
   // The main thread's own block, to look for events already due without waking this thread.
   OVERLAPPED probe_{};
