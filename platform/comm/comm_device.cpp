@@ -629,6 +629,25 @@ void CommDevice::PumpInput() {
 void CommDevice::AcceptInput(uint8_t* bytes, size_t count, const std::vector<RxError>& errors,
                              bool dsrBlocks) {
   DWORD events = 0;
+  size_t kept = count;
+  if (errors.empty() && !dsrBlocks && !dcb_.fNull) {  // clean bytes, all kept as they came
+    if (std::memchr(bytes, static_cast<uint8_t>(dcb_.EvtChar), count)) events |= EV_RXFLAG;
+  } else {
+    kept = FilterInput(bytes, count, errors, dsrBlocks, events);
+  }
+  if (kept > 0) {
+    const bool belowMark = !InputAboveMark();
+    input_.Push(bytes, kept);
+    events |= EV_RXCHAR;
+    if (belowMark && InputAboveMark()) events |= EV_RX80FULL;  // once per crossing
+  }
+  RaiseEvents(events);
+  UpdateInputFlowControl();
+}
+
+// Byte by byte, in place; returns how many are kept.
+size_t CommDevice::FilterInput(uint8_t* bytes, size_t count, const std::vector<RxError>& errors,
+                               bool dsrBlocks, DWORD& events) {
   size_t kept = 0;
   size_t nextError = 0;
   for (size_t i = 0; i < count; ++i) {
@@ -644,14 +663,7 @@ void CommDevice::AcceptInput(uint8_t* bytes, size_t count, const std::vector<RxE
     if (c == static_cast<uint8_t>(dcb_.EvtChar)) events |= EV_RXFLAG;
     bytes[kept++] = c;
   }
-  if (kept > 0) {
-    const bool belowMark = !InputAboveMark();
-    input_.Push(bytes, kept);
-    events |= EV_RXCHAR;
-    if (belowMark && InputAboveMark()) events |= EV_RX80FULL;  // once per crossing
-  }
-  RaiseEvents(events);
-  UpdateInputFlowControl();
+  return kept;
 }
 
 bool CommDevice::InputAboveMark() const { return input_.Count() * 10 >= input_.Capacity() * 8; }

@@ -88,6 +88,8 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   void PumpInput();
   void AcceptInput(uint8_t* bytes, size_t count, const std::vector<RxError>& errors,
                    bool dsrBlocks);
+  size_t FilterInput(uint8_t* bytes, size_t count, const std::vector<RxError>& errors,
+                     bool dsrBlocks, DWORD& events);
   bool InputAboveMark() const;
   void PumpOutput();
   bool TransmitFront(PendingWrite& write);
