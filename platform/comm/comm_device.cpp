@@ -338,14 +338,15 @@ void CommDevice::TakeRefilling(PendingRead& read, TimePoint now) {
   }
 }
 
-// Room in a queue that was full is news to the driver, which left the line alone meanwhile.
+// Room in a queue that was full is news to the driver, if the line is its to watch: it left
+// the line alone meanwhile.
 DWORD CommDevice::TakeFromQueue(PendingRead& read, DWORD limit, TimePoint now) {
   const bool wasFull = input_.Space() == 0;
   const DWORD n = static_cast<DWORD>(input_.Pop(read.buffer + read.done, limit - read.done));
   if (n > 0) {
     read.done += n;
     read.lastByte = now;
-    if (wasFull) Wake();
+    if (wasFull && !WaitersWatchLine()) Wake();
   }
   return n;
 }
