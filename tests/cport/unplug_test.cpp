@@ -1,30 +1,16 @@
 // The far end pulled mid-stream, again and again in one process: each time one error,
 // the port opens again, and nothing is left behind.
 #include <fcntl.h>
-#include <sched.h>
 #include <unistd.h>
 
-#include <filesystem>
-
+#include "../process_entries.h"
 #include "port_fixture.h"
 
 namespace cport::testing {
 namespace {
 
-size_t Entries(const char* folder) {
-  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
-}
-
-// A joined thread leaves /proc a moment after its join returned; nothing signals when.
-size_t ThreadsOnceReaped(size_t expected) {
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  size_t n = Entries("/proc/self/task");
-  while (n > expected && std::chrono::steady_clock::now() < deadline) {
-    sched_yield();
-    n = Entries("/proc/self/task");
-  }
-  return n;
-}
+using testing_support::Entries;
+using testing_support::ThreadsOnceReaped;
 
 class Pty {
  public:

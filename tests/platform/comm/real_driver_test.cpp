@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <filesystem>
 
+#include "../../process_entries.h"
 #include "far_end.h"
 #include "real_ports.h"
 
@@ -20,9 +20,7 @@ constexpr unsigned kCsize = 0000060, kCs7 = 0000040, kParenb = 0000400, kParodd 
 constexpr unsigned kCmspar = 010000000000, kCrtscts = 020000000000;
 constexpr int kTiocmLoop = 0x8000;
 
-size_t Entries(const char* folder) {
-  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
-}
+using testing_support::Entries;
 
 std::string Pattern(size_t size) {
   std::string bytes;
@@ -242,7 +240,7 @@ TEST_P(RealDriver, AnAdapterPulledAndPluggedBackAHundredTimes) {
     far_ = -1;
   }
   EXPECT_EQ(Entries("/proc/self/fd"), fds);
-  EXPECT_LE(Entries("/proc/self/task"), threads);
+  EXPECT_LE(testing_support::ThreadsOnceReaped(threads), threads);
   Open();
 }
 

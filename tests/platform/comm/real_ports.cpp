@@ -25,16 +25,32 @@ std::string UsbDeviceFolder(const std::string& name) {
   return folder;
 }
 
-// Waits on /dev's own notifications until the node is there or gone, as wanted.
-void WaitForNode(const std::string& name, bool present) {
-  const std::string path = "/dev/" + name;
+// The name the adapter's tty has now, empty while it has none.
+std::string AdapterTty(const std::string& folder) {
+  for (const auto& entry : std::filesystem::directory_iterator("/sys/class/tty")) {
+    const std::string name = entry.path().filename().string();
+    if (!IsUsbAdapter(name)) continue;
+    std::error_code gone;
+    const auto device = std::filesystem::canonical(entry.path() / "device", gone);
+    if (!gone && device.string().rfind(folder + "/", 0) == 0 &&
+        std::filesystem::exists("/dev/" + name)) {
+      return name;
+    }
+  }
+  return {};
+}
+
+// Waits on /dev's own notifications until `settled` says yes; names what it waited for if
+// that never comes.
+template <typename Settled>
+void WaitOnDev(const std::string& what, Settled settled) {
   const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
   inotify_add_watch(watch, "/dev", IN_CREATE | IN_DELETE);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::filesystem::exists(path) != present) {
+  while (!settled()) {
     if (std::chrono::steady_clock::now() > deadline) {
       close(watch);
-      throw std::runtime_error(path + (present ? " did not come back" : " did not go"));
+      throw std::runtime_error(what);
     }
     pollfd p{watch, POLLIN, 0};
     poll(&p, 1, 1000);
@@ -83,14 +99,27 @@ bool IsUsbAdapter(const std::string& name) {
 }
 
 void UnplugUsbAdapter(const std::string& name) {
-  UsbDeviceFolder(name);
+  const std::string folder = UsbDeviceFolder(name);
   Authorize(name, false);
-  WaitForNode(name, false);
+  WaitOnDev("/dev/" + name + " did not go", [&] { return AdapterTty(folder).empty(); });
 }
 
+// The kernel frees a pulled adapter's number in deferred work after its last descriptor
+// has closed; plugged back before that work has run, the adapter takes the next number.
+// So it is pulled again until it has its old name, which it never gets while a
+// descriptor holds the old tty.
 void PlugBackUsbAdapter(const std::string& name) {
-  Authorize(name, true);
-  WaitForNode(name, true);
+  const std::string folder = UsbDeviceFolder(name);
+  std::string now;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    Authorize(name, true);
+    WaitOnDev("/dev/" + name + " did not come back",
+              [&] { return !(now = AdapterTty(folder)).empty(); });
+    if (now == name) return;
+    Authorize(name, false);
+    WaitOnDev("/dev/" + now + " did not go", [&] { return AdapterTty(folder).empty(); });
+  }
+  throw std::runtime_error(name + " kept coming back as " + now);
 }
 
 }  // namespace platform::testing
