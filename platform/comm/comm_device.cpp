@@ -268,7 +268,9 @@ BOOL CommDevice::Read(void* buffer, DWORD length, DWORD* done, OVERLAPPED* overl
     return FailWith(kGoneError);
   }
   PendingRead read{overlapped, static_cast<uint8_t*>(buffer), length, 0, {}, {}, {}};
-  return StartRead(read, done, Clock::now()) ? TRUE : FailWith(ERROR_IO_PENDING);
+  const bool completed = StartRead(read, done, Clock::now());
+  TellDriverOfRoom();
+  return completed ? TRUE : FailWith(ERROR_IO_PENDING);
 }
 
 // The three MAXDWORD cases of the Win32 driver, then the general interval and total rules.
@@ -338,17 +340,20 @@ void CommDevice::TakeRefilling(PendingRead& read, TimePoint now) {
   }
 }
 
-// Room in a queue that was full is news to the driver, if the line is its to watch: it left
-// the line alone meanwhile.
 DWORD CommDevice::TakeFromQueue(PendingRead& read, DWORD limit, TimePoint now) {
-  const bool wasFull = input_.Space() == 0;
   const DWORD n = static_cast<DWORD>(input_.Pop(read.buffer + read.done, limit - read.done));
   if (n > 0) {
     read.done += n;
     read.lastByte = now;
-    if (wasFull && !WaitersWatchLine()) Wake();
   }
   return n;
+}
+
+// The driver leaves the line out of its poll while the queue is full. Room a call left is
+// news to it only then, and only if the line is its to watch: a read that refilled the
+// queue from the line leaves it full again, and the driver asleep.
+void CommDevice::TellDriverOfRoom() {
+  if (!driverPollsInput_ && !gone_ && input_.Space() > 0 && !WaitersWatchLine()) Wake();
 }
 
 bool CommDevice::ReadCompleteOrExpired(const PendingRead& read, TimePoint now) const {
@@ -452,6 +457,7 @@ void CommDevice::Run() {
       if (!gone_ && input_.Space() > 0 && !WaitersWatchLine()) lineEvents |= POLLIN;
       if (!gone_ && !writes_.empty() && line_->WaitsForPollOut()) lineEvents |= POLLOUT;
       fds[count++] = pollfd{lineEvents ? line_->ReadinessFd() : -1, lineEvents, 0};
+      driverPollsInput_ = (lineEvents & POLLIN) != 0;
       fds[count++] = pollfd{gone_ ? -1 : line_->StatusFd(), POLLIN, 0};
       timeout = PollTimeoutMs(Clock::now());
     }

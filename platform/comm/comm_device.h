@@ -105,6 +105,7 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   bool StartRead(PendingRead read, DWORD* done, TimePoint now);
   void TakeRefilling(PendingRead& read, TimePoint now);
   DWORD TakeFromQueue(PendingRead& read, DWORD limit, TimePoint now);
+  void TellDriverOfRoom();
   bool ReadCompleteOrExpired(const PendingRead& read, TimePoint now) const;
 
   void Complete(OVERLAPPED* overlapped, DWORD error, DWORD bytes);
@@ -118,6 +119,7 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   bool stopping_ = false;
   bool gone_ = false;
   bool lineReadable_ = true;
+  bool driverPollsInput_ = false;  // in the poll the driver is in, or last was in
   InputQueue input_;
   DCB dcb_{};
   COMMTIMEOUTS timeouts_{};
