@@ -92,18 +92,7 @@ class PosixLine : public ByteLine {
   int StatusFd() const override { return statusFd_; }
 
   ssize_t Receive(uint8_t* buf, size_t cap, std::vector<RxError>& errors) override {
-    const ssize_t n = read(fd_, buf, cap);
-    if (n > 0) {
-      marks_.clear();
-      const size_t decoded = decoder_.Decode(buf, static_cast<size_t>(n), marks_);
-      CheckCounters();
-      return static_cast<ssize_t>(ReportMarks(buf, decoded, errors));
-    }
-    if (n == 0) {
-      errno = EIO;  // a hung-up tty reads as end of file
-      return -1;
-    }
-    return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+    return ReadDecoded(buf, cap, errors);
   }
 
   ssize_t Transmit(const uint8_t* buf, size_t len) override {
@@ -157,7 +146,7 @@ class PosixLine : public ByteLine {
     if (!TermiosCanCarry(dcb)) return ERROR_INVALID_PARAMETER;
     termios2 current{};
     if (ioctl(fd_, TCGETS2, &current) != 0) return Win32ErrorFromErrno(errno);
-    termios2 wanted = TermiosForDcb(dcb, current);
+    termios2 wanted = TermiosForDcb(dcb, current, !pseudoTerminal_);
     if (ioctl(fd_, TCSETS2, &wanted) != 0) return Win32ErrorFromErrno(errno);
     termios2 applied{};
     if (ioctl(fd_, TCGETS2, &applied) != 0 || !SpeedClose(applied.c_ospeed, dcb.BaudRate)) {
@@ -256,6 +245,22 @@ class PosixLine : public ByteLine {
     }
     kernelToggle_ = ioctl(fd_, TIOCSRS485, &rs485) == 0 && toggle;
     rs485Changed_ = rs485Changed_ || kernelToggle_;
+  }
+
+  ssize_t ReadDecoded(uint8_t* buf, size_t cap, std::vector<RxError>& errors) {
+    const ssize_t n = read(fd_, buf, cap);
+    if (n > 0 && pseudoTerminal_) return n;
+    if (n > 0) {
+      marks_.clear();
+      const size_t decoded = decoder_.Decode(buf, static_cast<size_t>(n), marks_);
+      CheckCounters();
+      return static_cast<ssize_t>(ReportMarks(buf, decoded, errors));
+    }
+    if (n == 0) {
+      errno = EIO;  // a hung-up tty reads as end of file
+      return -1;
+    }
+    return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
   }
 
   // A marked NUL is a break while breaks were counted (Windows keeps no byte for a break;

@@ -33,12 +33,14 @@ tcflag_t ParityFlags(BYTE parity) {
 
 }  // namespace
 
-termios2 TermiosForDcb(const DCB& dcb, const termios2& current) {
+termios2 TermiosForDcb(const DCB& dcb, const termios2& current, bool lineErrorsPossible) {
   termios2 t{};
   t.c_line = current.c_line;
   // Errors and breaks are always marked in the data, so that the byte with the error is the
-  // one reported; without fParity the device keeps such a byte as it came.
-  t.c_iflag = INPCK | PARMRK | (dcb.fOutX ? IXON : 0);
+  // one reported; without fParity the device keeps such a byte as it came. A line that
+  // cannot have them (a pty) is not marked: marking costs the kernel its copy-only input
+  // path, and doubles every 0xFF.
+  t.c_iflag = (lineErrorsPossible ? INPCK | PARMRK : 0) | (dcb.fOutX ? IXON : 0);
   t.c_cflag = CREAD | CLOCAL | BOTHER | (BOTHER << IBSHIFT) | DataBitsFlag(dcb.ByteSize) |
               ParityFlags(dcb.Parity) | (dcb.StopBits != ONESTOPBIT ? CSTOPB : 0);
   if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) t.c_cflag |= CRTSCTS;

@@ -12,8 +12,9 @@ namespace platform {
 // for 1.5 stop bits at 5 data bits (what a UART does with it), CRTSCTS for either RTS/CTS
 // handshake since Linux couples both directions, IXON for XON/XOFF output (input flow is
 // the device's, which sends XOFF itself), INPCK with PARMRK so that errors and breaks are
-// marked in the data, VMIN 1 so that a read of 0 bytes only ever means hang-up.
-termios2 TermiosForDcb(const DCB& dcb, const termios2& current);
+// marked in the data where the line can have them, VMIN 1 so that a read of 0 bytes only
+// ever means hang-up.
+termios2 TermiosForDcb(const DCB& dcb, const termios2& current, bool lineErrorsPossible = true);
 
 // Linux has no DSR/DTR flow control: a DCB that asks for it cannot be carried out.
 bool TermiosCanCarry(const DCB& dcb);
