@@ -27,6 +27,7 @@
 #include "platform/comm/parmrk.h"
 #include "platform/comm/posix_node.h"
 #include "platform/comm/posix_termios.h"
+#include "platform/comm/read_ahead.h"
 #include "platform/sync/last_error.h"
 
 namespace platform {
@@ -91,8 +92,15 @@ class PosixLine : public ByteLine {
   bool WaitsForPollOut() const override { return true; }
   int StatusFd() const override { return statusFd_; }
 
+  // A stream leaves the kernel in the pieces it keeps, whatever room the queue has just
+  // then: what does not fit waits in the read-ahead.
   ssize_t Receive(uint8_t* buf, size_t cap, std::vector<RxError>& errors) override {
-    return ReadDecoded(buf, cap, errors);
+    const size_t held = ahead_.Take(buf, cap, 0, errors);
+    if (held == cap) return static_cast<ssize_t>(held);
+    const ssize_t n = ReadDecoded(ahead_.Space(), ReadAhead::kCapacity, found_);
+    if (n <= 0) return held > 0 ? static_cast<ssize_t>(held) : n;
+    ahead_.Hold(static_cast<size_t>(n), found_);
+    return static_cast<ssize_t>(held + ahead_.Take(buf + held, cap - held, held, errors));
   }
 
   ssize_t Transmit(const uint8_t* buf, size_t len) override {
@@ -133,7 +141,10 @@ class PosixLine : public ByteLine {
   }
 
   void Purge(bool input, bool output) override {
-    if (input) unmarkedBreaks_ = unmarkedParity_ = 0;  // their marks go with the bytes
+    if (input) {
+      unmarkedBreaks_ = unmarkedParity_ = 0;  // their marks go with the bytes
+      ahead_.Clear();
+    }
     if (input && output)
       ioctl(fd_, TCFLSH, TCIOFLUSH);
     else if (input)
@@ -403,6 +414,8 @@ class PosixLine : public ByteLine {
   bool hasModemLines_ = true;
   ParmrkDecoder decoder_;
   std::vector<size_t> marks_;
+  ReadAhead ahead_;
+  std::vector<RxError> found_;
   bool lowLatencySet_ = false;
   bool hasCounters_ = false;
   serial_icounter_struct counters_{};
