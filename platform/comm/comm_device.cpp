@@ -493,6 +493,7 @@ void CommDevice::TakeWhatArrived() {
   if (gone_ || waitersPolling_ > 0) return;
   lineReadable_ = true;
   Service(Clock::now());
+  TellDriverOfRoom();
 }
 
 // The helper stays on the event after the operation ends: a caller tends to wait on the
@@ -565,6 +566,7 @@ void CommDevice::ServeWaiter() {
     deferSignals_ = false;
     due.swap(signalsDue_);
     if (PollTimeoutMs(now) >= 0) Wake();
+    TellDriverOfRoom();
   }
   for (HANDLE event : due) SetEvent(event);
 }
