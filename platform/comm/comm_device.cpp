@@ -188,7 +188,7 @@ BOOL CommDevice::GetTimeouts(COMMTIMEOUTS& timeouts) {
 BOOL CommDevice::ClearError(DWORD* errors, COMSTAT* stat) {
   std::lock_guard lock(mutex_);
   if (const DWORD refused = Refusal()) return FailWith(refused);
-  if (WaitersWatchLine() && input_.Count() == 0) TakeWhatArrived();
+  if (WaitersWatchLine() && input_.Count() == 0 && !LineJustFoundEmpty()) TakeWhatArrived();
   if (gone_) return FailWith(kGoneError);
   if (errors) *errors = errorWord_;
   errorWord_ = 0;
@@ -629,8 +629,17 @@ void CommDevice::PumpInput() {
       return;
     }
     if (n > 0) AcceptInput(chunk, static_cast<size_t>(n), errors, dsrBlocks);
-    if (static_cast<size_t>(n) < room) lineReadable_ = false;
+    if (static_cast<size_t>(n) < room) {
+      lineReadable_ = false;
+      lineFoundEmpty_ = Clock::now();
+    }
   }
+}
+
+// A UART holds a byte in its FIFO for a while before the driver counts it: a count asked
+// for within a character's time of finding the line empty need not look again.
+bool CommDevice::LineJustFoundEmpty() const {
+  return Clock::now() - lineFoundEmpty_ < WireTime(1, dcb_);
 }
 
 // What the UART and the Win32 driver do to each arriving byte: errors, parity

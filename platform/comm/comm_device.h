@@ -86,6 +86,7 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   void Service(TimePoint now);
 
   void PumpInput();
+  bool LineJustFoundEmpty() const;
   void AcceptInput(uint8_t* bytes, size_t count, const std::vector<RxError>& errors,
                    bool dsrBlocks);
   size_t FilterInput(uint8_t* bytes, size_t count, const std::vector<RxError>& errors,
@@ -119,7 +120,8 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   bool stopping_ = false;
   bool gone_ = false;
   bool lineReadable_ = true;
-  bool driverPollsInput_ = false;  // in the poll the driver is in, or last was in
+  bool driverPollsInput_ = false;
+  TimePoint lineFoundEmpty_{};  // in the poll the driver is in, or last was in
   InputQueue input_;
   DCB dcb_{};
   COMMTIMEOUTS timeouts_{};
