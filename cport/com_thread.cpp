@@ -202,9 +202,9 @@ bool TComThread::TakeDueEvents(HANDLE device) {
   if (!WaitCommEvent(device, &probeMask_, &probe_)) {
     if (GetLastError() != ERROR_IO_PENDING) return false;
     CancelIoEx(device, &probe_);
+    DWORD unused = 0;
+    if (!GetOverlappedResult(device, &probe_, &unused, TRUE)) return false;
   }
-  DWORD unused = 0;
-  if (!GetOverlappedResult(device, &probe_, &unused, TRUE)) return false;
   pendingEvents_ = MaskToEvents(probeMask_);
   return true;
 }
