@@ -120,8 +120,8 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   bool stopping_ = false;
   bool gone_ = false;
   bool lineReadable_ = true;
-  bool driverPollsInput_ = false;
-  TimePoint lineFoundEmpty_{};  // in the poll the driver is in, or last was in
+  bool driverPollsInput_ = false;  // in the poll the driver is in, or last was in
+  TimePoint lineFoundEmpty_{};     // when a read last left nothing on the line
   InputQueue input_;
   DCB dcb_{};
   COMMTIMEOUTS timeouts_{};
