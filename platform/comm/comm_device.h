@@ -19,6 +19,11 @@ namespace platform {
 // timeouts, pending overlapped operations, purge, flow control and RTS toggle. One driver
 // thread per device sleeps in a single poll on the line and a wake-up descriptor; it sets
 // a timer only while an operation with a deadline is pending.
+//
+// Its code is laid out by operation: comm_device.cpp opens, closes and takes settings;
+// comm_device_driver.cpp has the driver's turn and the waiters that serve in its place;
+// then comm_device_read.cpp, _write.cpp, _events.cpp, _purge.cpp, _flow.cpp (modem lines
+// and flow control) and _status.cpp (line errors and status).
 class CommDevice : public KernelObject, public std::enable_shared_from_this<CommDevice> {
  public:
   explicit CommDevice(std::unique_ptr<ByteLine> line);
@@ -45,6 +50,9 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
  private:
   using Clock = std::chrono::steady_clock;
   using TimePoint = Clock::time_point;
+
+  // What every call on a device that has gone fails with, and what its operations end with.
+  static constexpr DWORD kGoneError = ERROR_ACCESS_DENIED;
 
   struct PendingRead {
     OVERLAPPED* overlapped;
@@ -75,6 +83,7 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   void Run();
   void TakeWhatArrived();
   void HelpWaiter(OVERLAPPED* overlapped);
+  void DetachHelpers();
   int WaiterPollFd();
   void ServeWaiter();
   void WaiterUnpolled();
