@@ -2,17 +2,11 @@
 
 #include <filesystem>
 
-#include "cportsetup/serial_ports.h"
-
 namespace console {
-
-bool IsSameAdapter(const std::string& rememberedSerial, const std::string& currentSerial) {
-  return rememberedSerial.empty() || rememberedSerial == currentSerial;
-}
 
 void AdapterWatch::Remember(const std::string& devicePath) {
   path_ = devicePath;
-  serial_ = cport::UsbSerialNumber(devicePath);
+  identity_ = cport::IdentifyAdapter(devicePath);
 }
 
 void AdapterWatch::Arm() {
@@ -20,6 +14,7 @@ void AdapterWatch::Arm() {
   connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, &AdapterWatch::Check,
           Qt::UniqueConnection);
   WatchNearestFolder();
+  QMetaObject::invokeMethod(this, &AdapterWatch::Check, Qt::QueuedConnection);
 }
 
 void AdapterWatch::Disarm() {
@@ -44,9 +39,7 @@ void AdapterWatch::WatchNearestFolder() {
 void AdapterWatch::Check() {
   if (!armed_) return;
   ++checks_;
-  std::error_code error;
-  if (std::filesystem::exists(path_, error) &&
-      IsSameAdapter(serial_, cport::UsbSerialNumber(path_))) {
+  if (cport::HasComeBack(identity_, cport::IdentifyAdapter(path_))) {
     emit Returned();
     return;
   }

@@ -4,22 +4,22 @@
 #include <QObject>
 #include <string>
 
+#include "cportsetup/adapter_identity.h"
+
 namespace console {
 
-// True when the adapter now behind a port is the one remembered: the same USB serial
-// number where one was known, otherwise the same name (a by-id link names one adapter).
-bool IsSameAdapter(const std::string& rememberedSerial, const std::string& currentSerial);
-
 // Waits, without a timer, for the adapter a port was opened on to come back after it was
-// pulled, woken by the kernel's notifications on the device's folder.
+// pulled, woken by the kernel's notifications on the device's folder. Armed, it looks at
+// once as well: the adapter may be back before anyone looked.
 class AdapterWatch : public QObject {
   Q_OBJECT
 
  public:
-  // Called when the port opened: what identifies its adapter.
+  // What identifies the adapter behind the port's device, as it is now.
   void Remember(const std::string& devicePath);
   void Arm();
   void Disarm();
+  bool Armed() const { return armed_; }
   int Checks() const { return checks_; }
 
  signals:
@@ -31,7 +31,7 @@ class AdapterWatch : public QObject {
 
   QFileSystemWatcher watcher_;
   std::string path_;
-  std::string serial_;
+  cport::AdapterIdentity identity_;
   bool armed_ = false;
   int checks_ = 0;
 };

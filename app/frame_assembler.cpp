@@ -1,41 +1,86 @@
 #include "app/frame_assembler.h"
 
 namespace console {
+namespace {
+
+constexpr std::string_view kEnds("\x02\n", 2);  // what ends the bytes of a frame
+
+}  // namespace
 
 const std::string& FrameAssembler::FrameCommand(const std::string& command) {
   lastSentFrame_ = std::string(1, STX) + command + CR + LF;
   return lastSentFrame_;
 }
 
-std::vector<std::string> FrameAssembler::Deliver(std::string_view bytes) {
-  std::vector<std::string> payloads;
-  for (const char b : bytes) {
-    if (rxState_ == 0) {
-      if (b != STX) continue;
-      rxState_ = 1;
-      rxFrame_.clear();
+int FrameAssembler::RxState() const {
+  if (!inside_) return 0;
+  return rxFrame_.back() == CR ? 2 : 1;
+}
+
+void FrameAssembler::Deliver(std::string_view bytes, const Sink& sink) {
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    if (!inside_) {
+      pos = bytes.find(STX, pos);
+      if (pos == std::string_view::npos) return;
+      inside_ = true;
     }
-    rxFrame_ += b;
-    if (b == CR) rxState_ = 2;
-    if (b == LF) {
-      if (auto payload = CompleteFrame()) payloads.push_back(std::move(*payload));
-    } else if (rxFrame_.size() > kMaxFrame) {
-      DropFrame();
-    }
+    pos = ScanFrame(bytes, pos, sink);
   }
-  return payloads;
 }
 
-// The payload is the frame without its STX and its last two bytes (CR and LF as sent).
-std::optional<std::string> FrameAssembler::CompleteFrame() {
-  rxState_ = 0;
-  if (rxFrame_ == lastSentFrame_) return std::nullopt;
-  rxFrame_ = rxFrame_.size() > 3 ? rxFrame_.substr(1, rxFrame_.size() - 3) : std::string();
-  return rxFrame_;
+void FrameAssembler::Restart(const Sink& sink) {
+  if (inside_) CutOff(rxFrame_, sink);
+  inside_ = false;
 }
 
-void FrameAssembler::DropFrame() {
-  rxState_ = 0;
+// The frame so far is rxFrame_ followed by the bytes from `from`; a frame wholly inside
+// one delivery is handed on where it lies, without a copy. Gives where scanning goes on.
+size_t FrameAssembler::ScanFrame(std::string_view bytes, size_t from, const Sink& sink) {
+  const size_t stop = bytes.find_first_of(kEnds, rxFrame_.empty() ? from + 1 : from);
+  const size_t end = stop == std::string_view::npos ? bytes.size() : stop;
+  if (rxFrame_.size() + (end - from) > kMaxFrame) {
+    const size_t over = from + (kMaxFrame - rxFrame_.size());
+    Drop();
+    return over + 1;
+  }
+  if (stop == std::string_view::npos) return Keep(bytes, from);
+  const size_t length = bytes[stop] == STX ? stop - from : stop + 1 - from;
+  std::string_view frame = bytes.substr(from, length);
+  if (!rxFrame_.empty()) frame = rxFrame_.append(frame);
+  if (bytes[stop] == STX) {
+    CutOff(frame, sink);
+    inside_ = true;  // the STX that cut it starts the next frame
+    return stop;
+  }
+  Complete(frame, sink);
+  return stop + 1;
+}
+
+size_t FrameAssembler::Keep(std::string_view bytes, size_t from) {
+  rxFrame_.append(bytes.substr(from));
+  return bytes.size();
+}
+
+void FrameAssembler::Complete(std::string_view frame, const Sink& sink) {
+  ++completed_;
+  inside_ = false;
+  if (frame != lastSentFrame_) {
+    std::string_view payload = frame.substr(1, frame.size() - 2);
+    if (!payload.empty() && payload.back() == CR) payload.remove_suffix(1);
+    sink({frame, payload, false});
+  }
+  rxFrame_.clear();
+}
+
+void FrameAssembler::CutOff(std::string_view piece, const Sink& sink) {
+  inside_ = false;
+  sink({piece, {}, true});
+  rxFrame_.clear();
+}
+
+void FrameAssembler::Drop() {
+  inside_ = false;
   std::string().swap(rxFrame_);
 }
 

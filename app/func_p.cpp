@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 
 #include "platform/process/exe_path.h"
 #include "platform/profile/ini_file.h"
@@ -13,6 +14,9 @@ MessageBoxHook& Hook() {
   static MessageBoxHook hook;
   return hook;
 }
+
+bool g_boxUp = false;
+QPointer<QMessageBox> g_shownBox;
 
 QMessageBox::Icon IconFor(uint32_t flags) {
   switch (flags & 0xF0) {
@@ -43,9 +47,20 @@ void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
 
 int32_t ShowMessageBox(const std::string& text, const std::string& caption, uint32_t flags,
                        const std::string& details) {
+  if (g_boxUp) return IDOK;
+  struct Up {
+    Up() { g_boxUp = true; }
+    ~Up() { g_boxUp = false; }
+  } up;
   if (Hook()) return Hook()(text, caption, flags, details);
-  MakeMessageBox(text, caption, flags, details)->exec();
+  const std::unique_ptr<QMessageBox> box = MakeMessageBox(text, caption, flags, details);
+  g_shownBox = box.get();
+  box->exec();
   return IDOK;
+}
+
+void CloseMessageBox() {
+  if (g_shownBox) g_shownBox->done(QMessageBox::Ok);
 }
 
 std::unique_ptr<QMessageBox> MakeMessageBox(const std::string& text, const std::string& caption,

@@ -17,15 +17,21 @@ extern std::string ExePath;
 void InitExePath();
 
 // A modal message box owned by the application; returns the pressed button's identifier.
-// Details, when given, are what the box shows under its "Show Details" button.
+// Details, when given, are what the box shows under its "Show Details" button. While a box
+// is up (its loop still serves the port and the timers), a second one is not shown: one
+// trouble, one box.
 int32_t ShowMessageBox(const std::string& text, const std::string& caption, uint32_t flags,
                        const std::string& details = "");
+
+// Closes the box that is up, if any, as if its OK button had been pressed.
+void CloseMessageBox();
 
 // The box ShowMessageBox shows, for a caller that renders it.
 std::unique_ptr<QMessageBox> MakeMessageBox(const std::string& text, const std::string& caption,
                                             uint32_t flags, const std::string& details);
 
-// Tests put a recorder here instead of a real box: text, caption, flags, details.
+// Tests put a recorder here instead of a real box: text, caption, flags, details. The box
+// counts as up while the hook runs.
 using MessageBoxHook =
     std::function<int32_t(const std::string&, const std::string&, uint32_t, const std::string&)>;
 void SetMessageBoxHook(MessageBoxHook hook);

@@ -43,10 +43,7 @@ QMenu* BuildLogMenu(QPlainTextEdit* log, const LogOptions& options, bool recordi
   QMenu* menu = log->createStandardContextMenu();
   QAction* copyAll = menu->addAction(QStringLiteral("Copy all"));
   copyAll->setObjectName(QStringLiteral("copy-all"));
-  QObject::connect(copyAll, &QAction::triggered, log, [log] {
-    log->selectAll();
-    log->copy();
-  });
+  QObject::connect(copyAll, &QAction::triggered, menu, [f = actions.copyAll] { f(); });
   QAction* saveAs = menu->addAction(QStringLiteral("Save log as..."));
   saveAs->setObjectName(QStringLiteral("save-as"));
   QObject::connect(saveAs, &QAction::triggered, menu, [f = actions.saveAs] { f(); });

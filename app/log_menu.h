@@ -14,6 +14,7 @@ struct LogMenuActions {
   std::function<void(bool)> setTimestamps;
   std::function<void(ControlBytes)> setControlBytes;
   std::function<void(bool)> setRecording;
+  std::function<void()> copyAll;
   std::function<void()> saveAs;
   std::function<void(bool)> setPolling;
   std::function<void()> choosePollInterval;

@@ -1,7 +1,6 @@
 #include "app/log_options.h"
 
 #include <array>
-#include <cstdio>
 
 #include "platform/profile/ini_file.h"
 
@@ -31,13 +30,21 @@ ControlBytes ControlBytesFromText(const std::string& text) {
   return ControlBytes::AsReceived;
 }
 
-std::string Visible(unsigned char c, ControlBytes mode) {
+void AppendVisible(std::string& line, unsigned char c, ControlBytes mode) {
   if (mode == ControlBytes::Hex) {
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "<%02X>", c);
-    return hex;
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    const char hex[] = {'<', kDigits[c >> 4], kDigits[c & 0xF], '>'};
+    line.append(hex, sizeof hex);
+    return;
   }
-  return std::string("<") + (c == 0x7F ? "DEL" : kControlNames[c]) + ">";
+  line += '<';
+  line += c == 0x7F ? "DEL" : kControlNames[c];
+  line += '>';
+}
+
+void WriteIfChanged(platform::IniFile& ini, const char* key, const std::string& value,
+                    const std::string& stored) {
+  if (value != stored) ini.WriteString(kOptionsSection, key, value);
 }
 
 }  // namespace
@@ -56,26 +63,37 @@ LogOptions LoadLogOptions(const std::string& iniFile) {
 
 void SaveLogOptions(const std::string& iniFile, const LogOptions& options) {
   platform::IniFile ini(iniFile);
-  ini.WriteInteger(kOptionsSection, "Timestamps", options.timestamps ? 1 : 0);
-  ini.WriteString(kOptionsSection, "ControlBytes", ControlBytesText(options.controlBytes));
-  ini.WriteString(kOptionsSection, "RecordFile", options.recordFile);
-  ini.WriteInteger(kOptionsSection, "PollIntervalMs", options.pollIntervalMs);
-  ini.WriteInteger(kOptionsSection, "Reconnect", options.reconnect ? 1 : 0);
+  const LogOptions stored = LoadLogOptions(iniFile);
+  auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
+  WriteIfChanged(ini, "Timestamps", flag(options.timestamps), flag(stored.timestamps));
+  WriteIfChanged(ini, "ControlBytes", ControlBytesText(options.controlBytes),
+                 ControlBytesText(stored.controlBytes));
+  WriteIfChanged(ini, "RecordFile", options.recordFile, stored.recordFile);
+  WriteIfChanged(ini, "PollIntervalMs", std::to_string(options.pollIntervalMs),
+                 std::to_string(stored.pollIntervalMs));
+  WriteIfChanged(ini, "Reconnect", flag(options.reconnect), flag(stored.reconnect));
 }
 
-std::string FormatLogLine(const std::string& bytes, const LogOptions& options,
-                          const std::string& timestamp) {
-  std::string line = options.timestamps ? timestamp + " " : std::string();
+void FormatLogLine(std::string& line, std::string_view label, std::string_view bytes,
+                   const LogOptions& options, std::string_view timestamp) {
+  line.clear();
+  if (options.timestamps) {
+    line.append(timestamp);
+    line += ' ';
+  }
+  line.append(label);
+  if (!ShowsControlBytes(options)) {
+    line.append(bytes);
+    return;
+  }
   for (const char b : bytes) {
     const auto c = static_cast<unsigned char>(b);
-    const bool control = c < 0x20 || c == 0x7F;
-    if (control && options.controlBytes != ControlBytes::AsReceived) {
-      line += Visible(c, options.controlBytes);
+    if (c < 0x20 || c == 0x7F) {
+      AppendVisible(line, c, options.controlBytes);
     } else {
       line += b;
     }
   }
-  return line;
 }
 
 }  // namespace console

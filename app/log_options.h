@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace console {
 
@@ -20,12 +21,20 @@ constexpr char kOptionsSection[] = "Console";
 
 // Reading never writes; a file without the section gives the defaults.
 LogOptions LoadLogOptions(const std::string& iniFile);
-// Raises IniWriteError when the file cannot be written.
+// Writes only what differs from the file, so a switch costs one rewrite of it. Raises
+// IniWriteError when the file cannot be written.
 void SaveLogOptions(const std::string& iniFile, const LogOptions& options);
 
-// One log line as shown: control bytes (below 0x20 and DEL) as marks such as <STX>, <CR>
-// and <LF>, or as hex such as <02>, and a timestamp before it when asked for.
-std::string FormatLogLine(const std::string& bytes, const LogOptions& options,
-                          const std::string& timestamp);
+// With control bytes shown, a line shows whole frames (STX, CR and LF too), so that a
+// device that frames or terminates wrongly can be seen.
+inline bool ShowsControlBytes(const LogOptions& options) {
+  return options.controlBytes != ControlBytes::AsReceived;
+}
+
+// Makes `line` one log line as shown: the timestamp when asked for, the label, then the
+// bytes with control bytes (below 0x20 and DEL) as marks such as <STX>, <CR> and <LF>, or
+// as hex such as <02>. The line's room is reused from one line to the next.
+void FormatLogLine(std::string& line, std::string_view label, std::string_view bytes,
+                   const LogOptions& options, std::string_view timestamp);
 
 }  // namespace console

@@ -200,8 +200,9 @@ void TVex_ComTestF::ConfigurePort() {
   comPort1_.Timeouts().SetWriteTotalConstant(100);
   comPort1_.OnRxChar = [this](cport::TObject*, int32_t count) { ComPort1RxChar(count); };
   comPort1_.OnEventThreadError = [this](cport::TObject*, std::exception_ptr error) {
-    EventThreadFailed(error);
+    PortLost(error);
   };
+  frameSink_ = [this](const FrameAssembler::Frame& frame) { LogFrame(frame); };
 }
 
 void TVex_ComTestF::LayoutControls() {
@@ -275,11 +276,12 @@ void TVex_ComTestF::StartPort() {
     comPort1_.OpenPort();
   } catch (...) {
     const std::string why = WhyOpenFailed(comPort1_.Port(), std::current_exception());
+    OpenFailed();
     funcp::ShowMessageBox("통신 불량", "경고", funcp::MB_ICONERROR, why);
     SetPanel(0, "ERROR", why);
     return;
   }
-  AdapterOpened();
+  PortOpened();
   SetPanel(0, "대기중");
 }
 
@@ -300,12 +302,17 @@ void TVex_ComTestF::bbtSendClick() {
 bool TVex_ComTestF::SendCommand() {
   const std::string& frame = frames_.FrameCommand(ToBytes(edtData_->text()));
   if (comPort1_.WriteText(frame) != static_cast<int32_t>(frame.size())) return false;
-  AddLog("[Send] => " + std::string(1, FrameAssembler::STX) + ToBytes(edtData_->text()), true);
+  if (ShowsControlBytes(options_)) {
+    AddLog("[Send] => ", frame, true);
+  } else {
+    AddLog("[Send] => ", std::string(1, FrameAssembler::STX) + ToBytes(edtData_->text()), true);
+  }
   return true;
 }
 
 void TVex_ComTestF::BitBtn1Click() {
   StopPolling();
+  watch_.Disarm();
   if (comPort1_.Connected()) comPort1_.ClosePort();
   comPort1_.RunSetupDialog();
   comPort1_.SaveSettings(cport::ssIniFile, settingsFile_);
@@ -313,20 +320,21 @@ void TVex_ComTestF::BitBtn1Click() {
 }
 
 // Runs on the main thread for the event thread; what it raises goes back to that thread.
+// The delivery's room and the sink are the window's own, so a frame costs no allocation.
 void TVex_ComTestF::ComPort1RxChar(int32_t count) {
-  std::string bytes;
-  comPort1_.ReadText(bytes, count);
-  for (const std::string& payload : frames_.Deliver(bytes)) {
-    AddLog("[Rcv] => " + payload, false);
-  }
+  comPort1_.ReadText(rxBytes_, count);
+  frames_.Deliver(rxBytes_, frameSink_);
 }
 
-// The port no longer delivers anything: say so once instead of standing by in silence.
-void TVex_ComTestF::EventThreadFailed(std::exception_ptr error) {
-  const std::string why = WhyPortWasLost(comPort1_.Port(), error);
-  SetPanel(0, "ERROR", why);
-  if (options_.reconnect) watch_.Arm();
-  ShowErrorBox(error, why);
+// With control bytes shown, a frame is shown whole and a piece an STX cut off is shown
+// too; as specified, a frame is its payload and a cut piece is noise.
+void TVex_ComTestF::LogFrame(const FrameAssembler::Frame& frame) {
+  const bool whole = ShowsControlBytes(options_);
+  if (frame.cutOff) {
+    if (whole) AddLog("[Rcv, cut off] => ", frame.bytes, false);
+    return;
+  }
+  AddLog("[Rcv] => ", whole ? frame.bytes : frame.payload, false);
 }
 
 void TVex_ComTestF::SetPanel(int index, const std::string& text, const std::string& tip) {

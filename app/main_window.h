@@ -11,6 +11,7 @@
 #include "app/frame_assembler.h"
 #include "app/log_options.h"
 #include "app/log_recorder.h"
+#include "app/log_saver.h"
 #include "cport/comport.h"
 
 class QFrame;
@@ -93,7 +94,7 @@ class TVex_ComTestF : public QMainWindow {
   bool SendCommand();
   void BitBtn1Click();
   void ComPort1RxChar(int32_t count);
-  void EventThreadFailed(std::exception_ptr error);
+  void LogFrame(const FrameAssembler::Frame& frame);
   void SetPanel(int index, const std::string& text, const std::string& tip = "");
 
   // Runs a handler; what it raises goes to the general error display.
@@ -101,24 +102,32 @@ class TVex_ComTestF : public QMainWindow {
 
   // The technician's tools around the specified window (main_window_tools.cpp).
   void LoadOptions();
+  std::string SaveOptionsQuietly();
   void SaveOptions();
-  void AddLog(const std::string& bytes, bool now);
+  void AddLog(std::string_view label, std::string_view bytes, bool now);
   void ShowLogMenu(const QPoint& at);
   void SetRecording(bool on);
   void StartRecording(const std::string& path);
-  void StopRecording(const std::string& reason);
+  void RecordingFailed(const LogRecorder::Failure& failure);
+  void CopyAll();
   void SaveLogAs();
   void SetPolling(bool on);
   void StopPolling();
   void PollOnce();
   void ChoosePollInterval();
   void SetReconnect(bool on);
-  void AdapterOpened();
+  void PortOpened();
+  void OpenFailed();
+  void PortLost(std::exception_ptr error);
+  void CloseLostPort();
   void Reconnect();
   void UpdateStatusTip();
 
   cport::TComPort comPort1_;
   FrameAssembler frames_;
+  FrameAssembler::Sink frameSink_;
+  std::string rxBytes_;  // a delivery's room, kept from one to the next
+  std::string lineBuf_;  // a log line's room, likewise
   QWidget* client_ = nullptr;
   QFrame* panel1_ = nullptr;
   QWidget* panel2_ = nullptr;
@@ -135,9 +144,12 @@ class TVex_ComTestF : public QMainWindow {
   bool shown_ = false;
   std::string settingsFile_;
   LogOptions options_;
+  bool settingsUnwritableTold_ = false;
   LogRecorder recorder_;
+  LogSaver saver_;
   QTimer pollTimer_;
   AdapterWatch watch_;
+  bool lossBoxUp_ = false;
 };
 
 }  // namespace console

@@ -1,26 +1,36 @@
 // The technician's tools around the specified window: the log's switches and recording,
-// polling, reconnecting. With all of them off the window is as specified.
-#include <QDateTime>
-#include <QFile>
+// polling, reconnecting, and what the window does when its port goes away. With all of
+// them off the window is as specified.
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QStatusBar>
+#include <QTime>
+#include <QTimer>
+#include <cstdio>
 
 #include "app/choosers.h"
+#include "app/error_display.h"
 #include "app/func_p.h"
 #include "app/log_menu.h"
 #include "app/log_writer.h"
 #include "app/main_window.h"
+#include "app/port_trouble.h"
+#include "cport/errors.h"
 #include "platform/comm/comm.h"
-#include "platform/process/error_display.h"
 #include "platform/profile/ini_file.h"
 
 namespace console {
 namespace {
 
-QString Latin1(const std::string& bytes) {
-  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+// HH:mm:ss.zzz, without a string of its own per line.
+std::string_view Timestamp(char (&room)[32]) {
+  const QTime now = QTime::currentTime();
+  const int n = std::snprintf(room, sizeof room, "%02d:%02d:%02d.%03d", now.hour(), now.minute(),
+                              now.second(), now.msec());
+  return std::string_view(room, static_cast<size_t>(n));
 }
 
 }  // namespace
@@ -31,13 +41,26 @@ void TVex_ComTestF::LoadOptions() {
   UpdateStatusTip();
 }
 
-void TVex_ComTestF::SaveOptions() {
+// The switches are kept in memory whatever happens; a file that cannot take them is said
+// once a run, by whichever box comes first.
+std::string TVex_ComTestF::SaveOptionsQuietly() {
+  std::string failure;
   try {
     SaveLogOptions(settingsFile_, options_);
-  } catch (...) {
-    platform::ShowError(std::current_exception());
+  } catch (const std::exception& e) {
+    if (!settingsUnwritableTold_) failure = ErrorDisplayText(e.what());
+    settingsUnwritableTold_ = true;
   }
   UpdateStatusTip();
+  return failure;
+}
+
+void TVex_ComTestF::SaveOptions() {
+  const std::string failure = SaveOptionsQuietly();
+  if (!failure.empty()) {
+    funcp::ShowMessageBox(failure + "\nThe switches last until the console ends.", "통신Test",
+                          funcp::MB_ICONERROR);
+  }
 }
 
 void TVex_ComTestF::UpdateStatusTip() {
@@ -46,17 +69,18 @@ void TVex_ComTestF::UpdateStatusTip() {
   statusBar()->setToolTip(QString::fromStdString(tip));
 }
 
-void TVex_ComTestF::AddLog(const std::string& bytes, bool now) {
-  const std::string stamp =
-      QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")).toStdString();
-  const std::string line = FormatLogLine(bytes, options_, stamp);
-  std::string reason;
-  if (!recorder_.Write(line, reason)) StopRecording(reason);
+// The line reaches the log before anything can go wrong with its recording, and a failed
+// recording is told once the frame path has ended, so the log keeps the order of events.
+void TVex_ComTestF::AddLog(std::string_view label, std::string_view bytes, bool now) {
+  char stamp[32];
+  FormatLogLine(lineBuf_, label, bytes, options_, options_.timestamps ? Timestamp(stamp) : "");
   if (now) {
-    log_->AddNow(Latin1(line));
+    log_->AddNow(lineBuf_);
   } else {
-    log_->AddBatched(Latin1(line));
+    log_->AddBatched(lineBuf_);
   }
+  LogRecorder::Failure failure;
+  if (!recorder_.Write(lineBuf_, failure)) RecordingFailed(failure);
 }
 
 QMenu* TVex_ComTestF::LogMenu() {
@@ -70,6 +94,7 @@ QMenu* TVex_ComTestF::LogMenu() {
     SaveOptions();
   };
   actions.setRecording = [this](bool on) { SetRecording(on); };
+  actions.copyAll = [this] { CopyAll(); };
   actions.saveAs = [this] { SaveLogAs(); };
   actions.setPolling = [this](bool on) { SetPolling(on); };
   actions.choosePollInterval = [this] { ChoosePollInterval(); };
@@ -97,35 +122,42 @@ void TVex_ComTestF::SetRecording(bool on) {
 
 void TVex_ComTestF::StartRecording(const std::string& path) {
   std::string reason;
-  if (!recorder_.Start(path, reason)) {
-    StopRecording(reason);
+  if (recorder_.Start(path, reason)) {
+    options_.recordFile = path;
+    SaveOptions();
     return;
   }
-  options_.recordFile = path;
-  SaveOptions();
+  options_.recordFile.clear();
+  const std::string unsaved = SaveOptionsQuietly();
+  funcp::ShowMessageBox("Recording to " + path + " could not start: " + reason +
+                            ". Nothing was recorded." + (unsaved.empty() ? "" : "\n" + unsaved),
+                        "경고", funcp::MB_ICONWARNING);
 }
 
-// Said once; what was recorded before stays in the file.
-void TVex_ComTestF::StopRecording(const std::string& reason) {
-  const std::string path = recorder_.Recording() ? recorder_.Path() : options_.recordFile;
-  recorder_.Stop();
+// Said once, after the line that failed is in the log.
+void TVex_ComTestF::RecordingFailed(const LogRecorder::Failure& failure) {
+  const std::string path = recorder_.Path();
   options_.recordFile.clear();
-  SaveOptions();
-  funcp::ShowMessageBox(
-      "Recording to " + path + " stopped: " + reason + ". What was logged before is in the file.",
-      "경고", funcp::MB_ICONWARNING);
+  const std::string unsaved = SaveOptionsQuietly();
+  std::string text = "Recording to " + path + " stopped: " + failure.reason + ".";
+  if (!failure.fileGone) text += " What was logged before is in the file.";
+  if (!unsaved.empty()) text += "\n" + unsaved;
+  QTimer::singleShot(0, this,
+                     [text] { funcp::ShowMessageBox(text, "경고", funcp::MB_ICONWARNING); });
+}
+
+void TVex_ComTestF::CopyAll() {
+  const std::string text = log_->Lines().Text();
+  QGuiApplication::clipboard()->setText(
+      QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 void TVex_ComTestF::SaveLogAs() {
   const std::string path = ChooseSaveFile("Save the log as");
   if (path.empty()) return;
-  log_->Flush();
-  QFile file(QString::fromStdString(path));
-  const QByteArray bytes = (memo1_->toPlainText() + QLatin1Char('\n')).toLatin1();
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
-    funcp::ShowMessageBox("Unable to write to " + path + ": " + file.errorString().toStdString(),
-                          "경고", funcp::MB_ICONWARNING);
-  }
+  saver_.Save(path, log_->Lines().Text(), [](const std::string& error) {
+    if (!error.empty()) funcp::ShowMessageBox(error, "경고", funcp::MB_ICONWARNING);
+  });
 }
 
 void TVex_ComTestF::SetPolling(bool on) {
@@ -141,7 +173,7 @@ void TVex_ComTestF::SetPolling(bool on) {
 void TVex_ComTestF::StopPolling() { pollTimer_.stop(); }
 
 // The first failure stops the polling before its one box, so no timer tick can raise
-// another while the box is up.
+// another while the box is up. A write that failed tells of a lost port as its loss would.
 void TVex_ComTestF::PollOnce() {
   try {
     if (SendCommand()) return;
@@ -149,7 +181,10 @@ void TVex_ComTestF::PollOnce() {
     funcp::ShowMessageBox("통신 불량", "경고", funcp::MB_ICONERROR);
   } catch (...) {
     StopPolling();
-    platform::ShowError(std::current_exception());
+    lossBoxUp_ = true;
+    ShowErrorBox(std::current_exception(),
+                 WhyPortWasLost(comPort1_.Port(), std::current_exception()));
+    lossBoxUp_ = false;
   }
 }
 
@@ -161,20 +196,53 @@ void TVex_ComTestF::ChoosePollInterval() {
   }
 }
 
+// Turned on while the port is down (it failed to open, or was lost), it starts looking.
 void TVex_ComTestF::SetReconnect(bool on) {
   options_.reconnect = on;
   if (!on) watch_.Disarm();
+  if (on && !comPort1_.Connected()) watch_.Arm();
   SaveOptions();
 }
 
-void TVex_ComTestF::AdapterOpened() {
+// Every open starts with an empty frame: bytes cut off by an unplug or a reopen are not
+// glued to what comes after it.
+void TVex_ComTestF::PortOpened() {
+  frames_.Restart(frameSink_);
   watch_.Disarm();
   watch_.Remember(platform::DevicePathForPort(comPort1_.Port()));
   connect(&watch_, &AdapterWatch::Returned, this, &TVex_ComTestF::Reconnect, Qt::UniqueConnection);
 }
 
-// The adapter is back: the port opens again by itself. A node that is there but not yet
-// usable leaves the watch armed for the next change.
+void TVex_ComTestF::OpenFailed() {
+  watch_.Remember(platform::DevicePathForPort(comPort1_.Port()));
+  connect(&watch_, &AdapterWatch::Returned, this, &TVex_ComTestF::Reconnect, Qt::UniqueConnection);
+  if (options_.reconnect) watch_.Arm();
+}
+
+// The port no longer delivers anything: it is closed, which frees its device for the
+// adapter's return, and said once instead of standing by in silence. Polling stops first,
+// so that no tick adds its own failure while the box is up.
+void TVex_ComTestF::PortLost(std::exception_ptr error) {
+  StopPolling();
+  const std::string why = WhyPortWasLost(comPort1_.Port(), error);
+  CloseLostPort();
+  SetPanel(0, "ERROR", why);
+  if (options_.reconnect) watch_.Arm();
+  lossBoxUp_ = true;
+  ShowErrorBox(error, why);
+  lossBoxUp_ = false;
+}
+
+void TVex_ComTestF::CloseLostPort() {
+  try {
+    comPort1_.ClosePort();
+  } catch (const cport::EComPort&) {
+    // The loss is what the operator is told; the settings button closes what is left.
+  }
+}
+
+// The adapter is back: the port opens again by itself and the box about its loss goes.
+// A node that is there but not yet usable leaves the watch armed for the next change.
 void TVex_ComTestF::Reconnect() {
   try {
     if (comPort1_.Connected()) comPort1_.ClosePort();
@@ -182,8 +250,9 @@ void TVex_ComTestF::Reconnect() {
   } catch (...) {
     return;
   }
-  watch_.Disarm();
+  PortOpened();
   SetPanel(0, "대기중");
+  if (lossBoxUp_) funcp::CloseMessageBox();
 }
 
 }  // namespace console

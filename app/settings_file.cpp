@@ -26,6 +26,10 @@ bool Writable(const std::filesystem::path& path) {
   return access(path.string().c_str(), W_OK) == 0;
 }
 
+bool Readable(const std::filesystem::path& path) {
+  return access(path.string().c_str(), R_OK) == 0;
+}
+
 #ifdef _WIN32
 std::filesystem::path ConfigurationFolder() {
   const char* appData = std::getenv("APPDATA");
@@ -47,9 +51,11 @@ std::string SettingsFilePath(const std::string& exeFolder) {
   if (!folder.has_filename()) folder = folder.parent_path();
   const std::filesystem::path beside = folder / kFileName;
   std::error_code error;
-  const bool besideWritable =
-      std::filesystem::exists(beside, error) ? Writable(beside) : Writable(folder);
-  if (besideWritable && !IsInstalledProgramFolder(folder)) return beside.string();
+  if (std::filesystem::exists(beside, error)) {
+    if (Readable(beside) || Writable(beside)) return beside.string();
+  } else if (Writable(folder) && !IsInstalledProgramFolder(folder)) {
+    return beside.string();
+  }
   const std::filesystem::path config = ConfigurationFolder();
   std::filesystem::create_directories(config, error);
   return (config / kFileName).string();

@@ -45,6 +45,15 @@ int Arg(int argc, char** argv, const char* name, int fallback) {
   return fallback;
 }
 
+// The payload of the newest log line.
+std::string LastLine(const console::TVex_ComTestF& window) {
+  const console::LogLines& lines = window.Log().Lines();
+  if (lines.Count() == 0) return {};
+  const std::string_view line = lines.Line(lines.Count() - 1);
+  const size_t arrow = line.find("=> ");
+  return std::string(arrow == std::string_view::npos ? line : line.substr(arrow + 3));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,7 +104,7 @@ int main(int argc, char** argv) {
   window.BbtSend()->click();
   QTimer done;
   QObject::connect(&done, &QTimer::timeout, [&] {
-    if (window.Frames().RxFrame() == last) app.quit();
+    if (LastLine(window) == last) app.quit();
     if (clock.elapsed() > (seconds + 300) * 1000) app.quit();
   });
   done.start(50);
@@ -103,14 +112,14 @@ int main(int argc, char** argv) {
   window.Log().Flush();
   const double cpu = CpuSeconds() - cpu0;
   const double wall = static_cast<double>(clock.elapsed()) / 1000.0;
-  const int lines = window.Memo1()->document()->blockCount();
-  const int expectedLines = std::min(frames + 2, console::LogWriter::kMaxLines);
+  const int lines = static_cast<int>(window.Log().Lines().Count());
+  const int expectedLines = std::min(frames + 2, static_cast<int>(console::LogLines::kMaxLines));
   std::printf("console under %d frames at %d frames/s (0: full speed)\n", frames, rate);
   std::printf("  longest stall of the window   %lld ms\n", static_cast<long long>(longestStall));
   std::printf("  CPU of the console process    %.1f%% of a core (%.1f us per frame)\n",
               100.0 * cpu / wall, 1e6 * cpu / frames);
   std::printf("  log lines                     %d of %d expected, last frame %s\n", lines,
-              expectedLines, window.Frames().RxFrame() == last ? "seen" : "MISSING");
+              expectedLines, LastLine(window) == last ? "seen" : "MISSING");
   std::printf("  peak resident memory          %ld MiB\n", ResidentKiB() / 1024);
   std::filesystem::remove_all(folder);
   return 0;

@@ -1,6 +1,7 @@
 #include "cportsetup/serial_ports.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <fstream>
 
 #include "cport/errors.h"
+#include "cportsetup/adapter_identity.h"
 #include "platform/sync/last_error.h"
 
 namespace cport {
@@ -102,12 +104,26 @@ void SetSerialPortSource(const std::string& sysClassTty, const std::string& seri
   ById() = serialById;
 }
 
-std::string UsbSerialNumber(const std::string& deviceOrPort) {
+// The USB device's folder is named after where it is plugged in (bus, then port chain). A
+// node made anew differs from the old one in its inode or at least in its change time.
+AdapterIdentity IdentifyAdapter(const std::string& deviceOrPort) {
   std::error_code error;
   const auto resolved = std::filesystem::canonical(deviceOrPort, error);
   const std::string tty = error ? TtyName(deviceOrPort) : resolved.filename().string();
+  AdapterIdentity identity;
+  struct stat st {};
+  if (!error && stat(resolved.c_str(), &st) == 0) {
+    identity.node = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
+                    std::to_string(st.st_rdev) + ":" + std::to_string(st.st_ctim.tv_sec) + "." +
+                    std::to_string(st.st_ctim.tv_nsec);
+  }
   const auto usb = UsbDeviceOf(std::filesystem::path(Source()) / tty / "device");
-  return usb.empty() ? std::string() : FirstLine(usb / "serial");
+  if (usb.empty()) return identity;
+  identity.vendor = FirstLine(usb / "idVendor");
+  identity.product = FirstLine(usb / "idProduct");
+  identity.serial = FirstLine(usb / "serial");
+  identity.usbPort = usb.filename().string();
+  return identity;
 }
 
 std::string DescribeSerialPort(const std::string& listedName) {

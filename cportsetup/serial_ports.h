@@ -19,10 +19,6 @@ void ListSerialPorts(std::vector<std::string>& list);
 // name; empty when nothing is known.
 std::string DescribeSerialPort(const std::string& listedName);
 
-// The USB serial number of the adapter behind a device path or port name (the stable
-// by-id links resolved), empty when it has none or is no USB adapter.
-std::string UsbSerialNumber(const std::string& deviceOrPort);
-
 // Where ListSerialPorts and DescribeSerialPort look; tests point them at trees of their own.
 void SetSerialPortSource(const std::string& sysClassTty,
                          const std::string& serialById = "/dev/serial/by-id");

@@ -3,6 +3,7 @@
 
 #include "cport/errors.h"
 #include "cport/vocabulary.h"
+#include "cportsetup/adapter_identity.h"
 #include "cportsetup/serial_ports.h"
 #include "platform/win32_types.h"
 
@@ -49,7 +50,7 @@ void ListSerialPorts(std::vector<std::string>& list) {
 
 // Windows keeps what sysfs tells elsewhere behind the setup API; the tooltips stay empty.
 std::string DescribeSerialPort(const std::string&) { return {}; }
-std::string UsbSerialNumber(const std::string&) { return {}; }
+AdapterIdentity IdentifyAdapter(const std::string&) { return {}; }
 void SetSerialPortSource(const std::string&, const std::string&) {}
 
 }  // namespace cport

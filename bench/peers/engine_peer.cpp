@@ -19,11 +19,12 @@ int RunEngine(const Job& job, bool threadSync) {
   port.SetSyncMethod(threadSync ? cport::smThreadSync : cport::smNone);
   Work work(job);
   console::FrameAssembler frames;
+  const console::FrameAssembler::Sink ignore = [](const console::FrameAssembler::Frame&) {};
   std::atomic<bool> done{false};
   port.OnRxChar = [&](cport::TObject*, int32_t count) {
     std::string bytes;
     port.ReadText(bytes, count);
-    frames.Deliver(bytes);
+    frames.Deliver(bytes, ignore);
     const std::string reply = work.Take(bytes.data(), bytes.size());
     if (!reply.empty()) port.WriteText(reply);
     if (work.SinkDone()) {

@@ -1,15 +1,15 @@
 #include "platform/diagnosis/port_diagnosis.h"
 
-#include <dirent.h>
-#include <grp.h>
-#include <pwd.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+
+#include "platform/diagnosis/group_facts.h"
 
 namespace platform {
 namespace {
@@ -21,67 +21,32 @@ std::string Joined(const std::vector<std::string>& items) {
 }
 
 // Programs known to take serial adapters that are not theirs, and what to do about them.
-std::string AdviceFor(const std::string& holder) {
-  if (holder.rfind("ModemManager", 0) == 0) {
-    return " ModemManager opens new adapters to probe them for modems; stop it "
-           "(sudo systemctl stop ModemManager) or tell it to leave the adapter alone.";
+std::string AdviceFor(const std::vector<std::string>& holders) {
+  std::string advice;
+  auto holds = [&](const char* program) {
+    return std::any_of(holders.begin(), holders.end(),
+                       [&](const std::string& holder) { return holder.rfind(program, 0) == 0; });
+  };
+  if (holds("ModemManager")) {
+    advice +=
+        " ModemManager opens new adapters to probe them for modems; stop it "
+        "(sudo systemctl stop ModemManager) or tell it to leave the adapter alone.";
   }
-  if (holder.rfind("brltty", 0) == 0) {
-    return " brltty takes some USB serial adapters for braille displays; remove it "
-           "(sudo apt remove brltty) unless a braille display is in use.";
+  if (holds("brltty")) {
+    advice +=
+        " brltty takes some USB serial adapters for braille displays; remove it "
+        "(sudo apt remove brltty) unless a braille display is in use.";
   }
-  return " Close that program and try again.";
-}
-
-struct GroupEntry {
-  std::string name;
-  gid_t gid = 0;
-  std::vector<std::string> members;
-};
-
-// The group database as a file of name:password:gid:members lines.
-bool FindGroup(const std::string& groupFile, gid_t gid, GroupEntry& entry) {
-  std::ifstream in(groupFile);
-  for (std::string line; std::getline(in, line);) {
-    std::stringstream fields(line);
-    std::string name, password, id, members;
-    if (!std::getline(fields, name, ':') || !std::getline(fields, password, ':') ||
-        !std::getline(fields, id, ':')) {
-      continue;
-    }
-    std::getline(fields, members);
-    if (id.empty() || static_cast<gid_t>(std::stoul(id)) != gid) continue;
-    entry.name = name;
-    entry.gid = gid;
-    std::stringstream list(members);
-    for (std::string m; std::getline(list, m, ',');) entry.members.push_back(m);
-    return true;
-  }
-  return false;
-}
-
-std::string UserName() {
-  const passwd* pw = getpwuid(getuid());
-  return pw ? pw->pw_name : std::to_string(getuid());
-}
-
-bool ProcessHasGroup(gid_t gid) {
-  if (getegid() == gid) return true;
-  std::vector<gid_t> groups(static_cast<size_t>(std::max(getgroups(0, nullptr), 0)));
-  const int n = getgroups(static_cast<int>(groups.size()), groups.data());
-  return std::find(groups.begin(), groups.begin() + std::max(n, 0), gid) != groups.end();
+  return advice.empty() ? " Close that program and try again." : advice;
 }
 
 std::string ExplainPermission(const std::string& path, const struct stat& st,
                               const DiagnosisSources& sources) {
-  GroupEntry group;
-  if (!FindGroup(sources.groupFile, st.st_gid, group) || ProcessHasGroup(st.st_gid)) {
+  const GroupFacts group = FactsOfGroup(st.st_gid, sources);
+  if (group.name.empty() || group.inSession) {
     return "You may not open " + path + ". Ask the machine's administrator for access.";
   }
-  const std::string user = UserName();
-  const bool member =
-      std::find(group.members.begin(), group.members.end(), user) != group.members.end();
-  return ExplainMissingGroup(path, group.name, user, member);
+  return ExplainMissingGroup(path, group.name, UserName(), group.inDatabase);
 }
 
 std::string ExplainMissing(const std::string& path, const std::vector<std::string>& known) {
@@ -90,14 +55,38 @@ std::string ExplainMissing(const std::string& path, const std::vector<std::strin
   return text + " Serial ports on this machine: " + Joined(known) + ".";
 }
 
+// The first folder on the way that the user may not search.
+std::string ExplainUnreachable(const std::string& path) {
+  std::filesystem::path folder;
+  for (const auto& part : std::filesystem::path(path).parent_path()) {
+    folder /= part;
+    if (access(folder.c_str(), X_OK) != 0) break;
+  }
+  return "You have no permission to reach " + path + ": the folder " + folder.string() +
+         " may not be searched. Ask the machine's administrator for access.";
+}
+
+// A tty whose driver has lost its hardware (a pulled adapter not yet gone, a hung one)
+// refuses to open with EIO, which is no business of another program.
+bool DoesNotAnswer(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) close(fd);
+  return fd < 0 && errno == EIO;
+}
+
 std::string ExplainAccessDenied(const std::string& path, const struct stat& st,
                                 const DiagnosisSources& sources) {
   const auto holders = ProcessesHolding(path, sources.proc);
   if (!holders.empty()) {
-    return path + " is in use by " + Joined(holders) + "." + AdviceFor(holders.front());
+    return path + " is in use by " + Joined(holders) + "." + AdviceFor(holders);
   }
   if (access(path.c_str(), R_OK | W_OK) != 0) return ExplainPermission(path, st, sources);
-  return path + " is in use by another program." + AdviceFor("");
+  if (DoesNotAnswer(path)) {
+    return path +
+           " does not answer (unplugged or hung): reconnect it, then press the "
+           "settings button.";
+  }
+  return path + " is in use by another program." + AdviceFor({});
 }
 
 }  // namespace
@@ -116,7 +105,10 @@ std::string ExplainOpenFailure(const std::string& devicePath, DWORD error,
                                const std::vector<std::string>& knownPorts,
                                const DiagnosisSources& sources) {
   struct stat st {};
-  if (stat(devicePath.c_str(), &st) != 0) return ExplainMissing(devicePath, knownPorts);
+  if (stat(devicePath.c_str(), &st) != 0) {
+    if (errno == EACCES) return ExplainUnreachable(devicePath);
+    return ExplainMissing(devicePath, knownPorts);
+  }
   if (error == ERROR_NOT_SUPPORTED) {
     return devicePath + " is not a serial port. Serial ports on this machine: " +
            (knownPorts.empty() ? std::string("none found") : Joined(knownPorts)) + ".";

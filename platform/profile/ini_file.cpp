@@ -22,18 +22,22 @@ struct Line {
 struct Profile {
   std::string bytes;
   std::string problem;  // why the file is not used; such a file is never written back
+  char lineEnd = '\n';  // CR in a file that has CRs and no LF at all (an old Mac's)
   bool Usable() const { return problem.empty(); }
 };
 
 // The line that starts at pos; lines are scanned, never stored, so a huge file costs no
 // more memory than its bytes.
-Line LineAt(const std::string& bytes, size_t pos) {
-  const size_t lf = bytes.find('\n', pos);
+Line LineAt(const Profile& p, size_t pos) {
+  const std::string& bytes = p.bytes;
+  const size_t lf = bytes.find(p.lineEnd, pos);
   const size_t next = lf == std::string::npos ? bytes.size() : lf + 1;
   size_t end = lf == std::string::npos ? bytes.size() : lf;
   // Only a CR before an LF belongs to the line end: a last line that ends in a lone CR is
   // not ended, and a key added after it must start a line of its own.
-  if (lf != std::string::npos && end > pos && bytes[end - 1] == '\r') --end;
+  if (p.lineEnd == '\n' && lf != std::string::npos && end > pos && bytes[end - 1] == '\r') {
+    --end;
+  }
   return {pos, end, next};
 }
 
@@ -68,6 +72,9 @@ Profile Load(const std::string& path) {
   if (p.bytes.find('\0') != std::string::npos) {
     p.problem = "it holds NUL bytes (UTF-16 text or binary data)";
     p.bytes.clear();
+  }
+  if (p.bytes.find('\n') == std::string::npos && p.bytes.find('\r') != std::string::npos) {
+    p.lineEnd = '\r';
   }
   return p;
 }
@@ -105,7 +112,7 @@ struct SectionRange {
 SectionRange FindSection(const Profile& p, const std::string& section) {
   SectionRange r;
   for (size_t pos = 0; pos < p.bytes.size();) {
-    const Line line = LineAt(p.bytes, pos);
+    const Line line = LineAt(p, pos);
     const auto name = SectionName(Text(p, line));
     if (name && r.found) {
       r.last = line.begin;
@@ -119,7 +126,7 @@ SectionRange FindSection(const Profile& p, const std::string& section) {
 
 std::optional<Line> FindKey(const Profile& p, const SectionRange& r, const std::string& key) {
   for (size_t pos = r.first; pos < r.last;) {
-    const Line line = LineAt(p.bytes, pos);
+    const Line line = LineAt(p, pos);
     const std::string_view text = Text(p, line);
     const size_t eq = text.find('=');
     if (eq != std::string_view::npos && SameName(Trim(text.substr(0, eq)), Trim(key))) return line;
@@ -128,8 +135,10 @@ std::optional<Line> FindKey(const Profile& p, const SectionRange& r, const std::
   return std::nullopt;
 }
 
+// New lines end as the file's first line does.
 std::string LineEnding(const Profile& p) {
-  const Line first = LineAt(p.bytes, 0);
+  if (p.lineEnd == '\r') return "\r";
+  const Line first = LineAt(p, 0);
   return first.next > first.end + 1 ? "\r\n" : "\n";
 }
 
@@ -137,7 +146,7 @@ std::string LineEnding(const Profile& p) {
 Line LastFilledLine(const Profile& p, const SectionRange& r) {
   Line last = r.header;
   for (size_t pos = r.first; pos < r.last;) {
-    const Line line = LineAt(p.bytes, pos);
+    const Line line = LineAt(p, pos);
     if (!Trim(Text(p, line)).empty()) last = line;
     pos = line.next;
   }
@@ -151,7 +160,7 @@ std::string WithKey(const Profile& p, const std::string& section, const std::str
   const SectionRange r = FindSection(p, section);
   if (!r.found) {
     std::string out = p.bytes;
-    if (!out.empty() && out.back() != '\n') out += eol;
+    if (!out.empty() && out.back() != p.lineEnd) out += eol;
     return out + "[" + section + "]" + eol + entry + eol;
   }
   if (const auto line = FindKey(p, r, key)) {

@@ -10,6 +10,7 @@
 
 #include "../temp_folder.h"
 #include "app/func_p.h"
+#include "app/log_writer.h"
 #include "app/main_window.h"
 #include "platform/comm/virtual_line.h"
 #include "platform/sync/main_thread.h"
@@ -70,11 +71,11 @@ class ConsoleTest : public ::testing::Test {
     return true;
   }
 
+  // The log's lines as logged, batched ones included.
   std::vector<std::string> LogLines() const {
     std::vector<std::string> lines;
-    const QString text = window_->Memo1()->toPlainText();
-    if (text.isEmpty()) return lines;
-    for (const QString& line : text.split('\n')) lines.push_back(line.toLatin1().toStdString());
+    const ::console::LogLines& log = window_->Log().Lines();
+    for (size_t i = 0; i < log.Count(); ++i) lines.emplace_back(log.Line(i));
     return lines;
   }
 

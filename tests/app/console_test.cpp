@@ -2,10 +2,14 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTimer>
 #include <QToolButton>
 
 #include "console_fixture.h"
 #include "cport/errors.h"
+#include "cportsetup/setup_dialog.h"
 
 namespace console::testing {
 
@@ -143,7 +147,7 @@ TEST_F(ConsoleTest, AnswersAreLoggedAndEchoesHidden) {
   Show();
   window_->BbtSend()->click();
   com1_->Send(STX + "01WHO\r\n");
-  ASSERT_TRUE(ServeUntil([&] { return window_->Frames().RxFrame() == STX + "01WHO\r\n"; }));
+  ASSERT_TRUE(ServeUntil([&] { return window_->Frames().Completed() == 1; }));
   com1_->Send(STX + "01WHO,TC");
   com1_->Send("-100\r\n");
   ASSERT_TRUE(ServeUntil([&] { return LogLines().size() >= 2; }));
@@ -151,6 +155,47 @@ TEST_F(ConsoleTest, AnswersAreLoggedAndEchoesHidden) {
             (std::vector<std::string>{"[Send] => " + STX + "01WHO", "[Rcv] => 01WHO,TC-100"}));
   QTest::mouseClick(window_->SpeedButton1(), Qt::LeftButton);
   EXPECT_TRUE(LogLines().empty());
+}
+
+// A frame cut by a reopen (or an unplug) is not glued to what the port brings after it:
+// here the rest of the cut frame, which would otherwise end it as an answer.
+TEST_F(ConsoleTest, OpeningThePortStartsAnEmptyFrame) {
+  Show();
+  com1_->Send(STX + "01HALF");
+  ASSERT_TRUE(ServeUntil([&] { return window_->Frames().RxState() == 1; }));
+  QTimer::singleShot(0, [] {
+    auto* dialog = qobject_cast<cport::TComSetupFrm*>(QApplication::activeModalWidget());
+    if (dialog) dialog->CancelButton()->click();
+  });
+  window_->BitBtn1()->click();
+  ASSERT_TRUE(com1_->IsOpen());
+  EXPECT_EQ(window_->Frames().RxState(), 0);
+  window_->BbtSend()->click();
+  com1_->Send("LF\r\n" + STX + "01WHO\r\n" + STX + "01WHO,OK\r\n");
+  ASSERT_TRUE(ServeUntil([&] { return window_->Frames().Completed() == 2; }));
+  EXPECT_EQ(LogLines(),
+            (std::vector<std::string>{"[Send] => " + STX + "01WHO", "[Rcv] => 01WHO,OK"}));
+}
+
+// Whatever arrives, the log stays within its byte budget, and the view shows what the
+// store keeps, oldest lines gone first.
+TEST_F(ConsoleTest, TheLogKeepsItsByteBudgetAndTheViewFollowsIt) {
+  Show();
+  LogWriter& log = window_->Log();
+  for (int i = 0; i < 100000; ++i) log.AddBatched(std::to_string(i) + std::string(200, 'x'));
+  log.Flush();
+  const ::console::LogLines& lines = log.Lines();
+  EXPECT_LE(lines.Bytes(), ::console::LogLines::kMaxBytes);
+  EXPECT_LT(lines.Count(), 100000u);
+  EXPECT_EQ(lines.Line(lines.Count() - 1).substr(0, 6), "99999x");
+  const QTextDocument* shown = window_->Memo1()->document();
+  ASSERT_EQ(static_cast<size_t>(shown->blockCount()), lines.Count());
+  EXPECT_EQ(shown->firstBlock().text().left(8).toStdString(), lines.Line(0).substr(0, 8));
+  for (int i = 0; i < 150000; ++i) log.AddBatched("[Rcv] => 01SEQ," + std::to_string(i));
+  log.Flush();
+  EXPECT_EQ(lines.Count(), ::console::LogLines::kMaxLines) << "ordinary traffic keeps its lines";
+  EXPECT_EQ(static_cast<size_t>(shown->blockCount()), lines.Count());
+  EXPECT_EQ(shown->lastBlock().text(), QStringLiteral("[Rcv] => 01SEQ,149999"));
 }
 
 TEST_F(ConsoleTest, EscapeFromEveryBoundControlEndsTheProgram) {

@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "cport/errors.h"
+#include "cportsetup/adapter_identity.h"
 #include "cportsetup/com_combobox.h"
 #include "cportsetup/serial_ports.h"
 #include "fake_sysfs.h"
@@ -66,6 +67,49 @@ TEST_F(PortList, EachPortTellsWhatSysfsKnowsOfIt) {
   EXPECT_EQ(combo.itemText(1), "ttyUSB0");
   EXPECT_EQ(combo.itemData(1, Qt::ToolTipRole).toString().toStdString(),
             DescribeSerialPort("ttyUSB0"));
+}
+
+// By serial number where there is one, else by vendor, product and USB port; a device
+// with no USB side by its name. A node is back when it is not the one that was lost.
+TEST_F(PortList, AdaptersAreKnownBySerialOrByWhereTheyArePlugged) {
+  sysfs_.AddUsbSerial("ttyUSB0", "A50285BI", "1-2.3");
+  sysfs_.AddUsbSerial("ttyUSB1", "", "1-4");
+  const AdapterIdentity ftdi = IdentifyAdapter("ttyUSB0");
+  EXPECT_EQ(ftdi.vendor + ":" + ftdi.product + ":" + ftdi.serial + ":" + ftdi.usbPort,
+            "0403:6001:A50285BI:1-2.3");
+  EXPECT_EQ(IdentifyAdapter("ttyUSB1").serial, "");
+  EXPECT_EQ(IdentifyAdapter("ttyUSB1").usbPort, "1-4");
+
+  const AdapterIdentity serial{"0403", "6001", "A1", "1-1", "node"};
+  const AdapterIdentity noSerial{"1a86", "7523", "", "1-1", "node"};
+  const AdapterIdentity pty{"", "", "", "", "node"};
+  struct Case {
+    const char* what;
+    AdapterIdentity remembered, now;
+    bool same;
+  };
+  auto with = [](AdapterIdentity id, auto change) {
+    change(id);
+    return id;
+  };
+  const Case cases[] = {
+      {"same serial, other port", serial, with(serial, [](auto& i) { i.usbPort = "2-1"; }), true},
+      {"other serial", serial, with(serial, [](auto& i) { i.serial = "A2"; }), false},
+      {"other product", serial, with(serial, [](auto& i) { i.product = "6015"; }), false},
+      {"no serial, same port", noSerial, noSerial, true},
+      {"no serial, other port", noSerial, with(noSerial, [](auto& i) { i.usbPort = "1-2"; }),
+       false},
+      {"no serial, now one", noSerial, with(noSerial, [](auto& i) { i.serial = "X"; }), false},
+      {"no USB side", pty, noSerial, true},
+      {"USB, now none", noSerial, pty, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsSameAdapter(c.remembered, c.now), c.same) << c.what;
+    EXPECT_EQ(HasComeBack(c.remembered, with(c.now, [](auto& i) { i.node = "new"; })), c.same)
+        << c.what;
+    EXPECT_FALSE(HasComeBack(c.remembered, c.now)) << c.what << ": the lost node itself";
+    EXPECT_FALSE(HasComeBack(c.remembered, with(c.now, [](auto& i) { i.node = ""; }))) << c.what;
+  }
 }
 
 TEST(ComSelect, EnumeratedListsAndTheirConversions) {

@@ -2,6 +2,7 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -22,6 +23,7 @@ const std::string STX = "\x02";
 class ConsoleWithSimulator : public ConsoleTest {
  protected:
   void StartSimulator(std::vector<std::string> options = {}) {
+    sim_.reset();
     sim_ = std::make_unique<e2e::SimulatorProcess>(Link(), std::move(options));
     ASSERT_TRUE(sim_->Ready());
   }
@@ -31,6 +33,10 @@ class ConsoleWithSimulator : public ConsoleTest {
     ASSERT_EQ(window_->PanelText(0).toStdString(), "대기중");
   }
   std::string Link() const { return folder_.File("instrument"); }
+  void Choose(const char* name) {
+    std::unique_ptr<QMenu> menu(window_->LogMenu());
+    menu->findChild<QAction*>(QLatin1String(name))->trigger();
+  }
 
   void Send(const std::string& command) {
     window_->EdtData()->setText(QString::fromLatin1(command.c_str()));
@@ -125,9 +131,9 @@ TEST_F(ConsoleWithSimulator, AKilledSimulatorIsToldOnceAndTheButtonReopens) {
   EXPECT_NE(boxes_[0].text.find("failed (win error code: 5)"), std::string::npos) << boxes_[0].text;
   EXPECT_EQ(window_->PanelText(0), "ERROR");
 
-  Send("01WHO");  // still usable: the failure is shown, nothing hangs
+  Send("01WHO");  // still usable: the lost port was closed, nothing hangs
   ASSERT_EQ(boxes_.size(), 2u);
-  EXPECT_EQ(boxes_[1].text, "WriteFile function failed (win error code: 5)");
+  EXPECT_EQ(boxes_[1].text, "WriteFile function failed (win error code: 6)");
 
   StartSimulator();
   QTimer::singleShot(0, [] {
@@ -168,6 +174,84 @@ TEST_F(ConsoleWithSimulator, ThePortReconnectsWhenTheSameAdapterComesBack) {
   ASSERT_TRUE(WaitForLines(2));
   EXPECT_EQ(LogLines().back(), "[Rcv] => 01WHO,SIM-TC100,V1.0");
   EXPECT_EQ(boxes_.size(), 1u);
+}
+
+// However the port went down, with the switch on it comes back with its adapter: an
+// adapter back before the loss was handled, a port that failed at start, a switch turned
+// on only after the loss.
+TEST_F(ConsoleWithSimulator, TheSwitchFindsTheAdapterHoweverThePortWentDown) {
+  const std::vector<std::string> ways = {"a fast replug", "a failed start",
+                                         "a switch turned on late"};
+  for (const std::string& way : ways) {
+    SCOPED_TRACE(way);
+    window_.reset();
+    RecordBoxes();
+    std::filesystem::remove(IniPath());
+    if (way == "a failed start") {
+      sim_.reset();
+      WriteIni("[ComPort1]\nPort=" + Link() + "\n[Console]\nReconnect=1\n");
+      Show();
+      ASSERT_EQ(window_->PanelText(0), "ERROR");
+      StartSimulator();
+    } else {
+      StartSimulator();
+      StartConsole();
+      if (way == "a fast replug") Choose("reconnect");
+      sim_->Kill(SIGTERM);
+      if (way == "a fast replug") StartSimulator();  // back before the loss is handled
+      ASSERT_TRUE(ServeUntil([&] { return !boxes_.empty(); })) << "the loss is told";
+      if (way == "a switch turned on late") {
+        StartSimulator();
+        Choose("reconnect");
+      }
+    }
+    ASSERT_TRUE(ServeUntil([&] { return window_->PanelText(0).toStdString() == "대기중"; }));
+    window_->SpeedButton1()->click();
+    Send("01WHO");
+    ASSERT_TRUE(WaitForLines(2));
+    EXPECT_EQ(LogLines().back(), "[Rcv] => 01WHO,SIM-TC100,V1.0");
+  }
+}
+
+// The box that told of the loss goes when the port is back; a real box, whose loop serves
+// the adapter's return.
+TEST_F(ConsoleWithSimulator, TheLossBoxGoesWhenThePortIsBack) {
+  StartSimulator();
+  StartConsole();
+  Choose("reconnect");
+  funcp::SetMessageBoxHook(nullptr);
+  struct OnBox : QObject {
+    std::function<void()> act;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+      if (event->type() == QEvent::Show && qobject_cast<QMessageBox*>(watched) && act) {
+        std::exchange(act, nullptr)();
+      }
+      return false;
+    }
+  } onBox;
+  bool shown = false;
+  onBox.act = [&] {
+    shown = true;
+    QTimer::singleShot(0, [&] { StartSimulator(); });
+  };
+  qApp->installEventFilter(&onBox);
+  bool leftOpen = false;
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      leftOpen = true;
+      box->done(QMessageBox::Ok);
+    }
+  });
+  watchdog.start(10000);
+  sim_->Kill(SIGTERM);
+  ASSERT_TRUE(ServeUntil([&] {
+    return shown && window_->PanelText(0).toStdString() == "대기중" &&
+           !QApplication::activeModalWidget();
+  }));
+  qApp->removeEventFilter(&onBox);
+  EXPECT_FALSE(leftOpen);
 }
 
 }  // namespace

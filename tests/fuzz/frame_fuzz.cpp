@@ -1,42 +1,32 @@
-// Any byte stream cut into any deliveries: the console's assembler logs the same frames as
-// when the stream comes whole, never more than one per LF, and holds a bounded frame.
+// Any byte stream cut into any deliveries, with the port opened again at some cuts: the
+// console's assembler reads it as the framing rules read the whole stream byte by byte,
+// and never holds more than a frame's worth.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <string>
-#include <vector>
 
-#include "app/frame_assembler.h"
+#include "../app/frame_model.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
   const std::string command = input.ConsumeRandomLengthString(8);
-  std::vector<size_t> cuts;
+  console::model::Cuts cuts;
   for (int i = input.ConsumeIntegralInRange(0, 16); i > 0; --i) {
-    cuts.push_back(input.ConsumeIntegralInRange<size_t>(0, 1 << 20));
+    cuts.at.push_back(input.ConsumeIntegralInRange<size_t>(0, 1 << 20));
+    cuts.reopenAfter.push_back(input.ConsumeBool());
   }
   const std::string stream = input.ConsumeRemainingBytesAsString();
+  for (size_t& cut : cuts.at) cut %= stream.size() + 1;
+  std::sort(cuts.at.begin(), cuts.at.end());
 
-  console::FrameAssembler whole, pieces;
-  whole.FrameCommand(command);
-  pieces.FrameCommand(command);
-  const std::vector<std::string> expected = whole.Deliver(stream);
-
-  std::vector<std::string> got;
-  size_t pos = 0;
-  for (size_t cut : cuts) {
-    const size_t n = std::min(cut % (stream.size() + 1), stream.size() - pos);
-    for (auto& payload : pieces.Deliver(std::string_view(stream).substr(pos, n))) {
-      got.push_back(payload);
-    }
-    pos += n;
-    if (pieces.RxFrame().size() > console::FrameAssembler::kMaxFrame) std::abort();
-  }
-  for (auto& payload : pieces.Deliver(std::string_view(stream).substr(pos))) got.push_back(payload);
-  if (got != expected) std::abort();
-  if (expected.size() > static_cast<size_t>(std::count(stream.begin(), stream.end(), '\n'))) {
+  const std::string sent = std::string(1, console::FrameAssembler::STX) + command + "\r\n";
+  if (console::model::Assembled(stream, cuts, command) !=
+      console::model::ReferenceReading(stream, cuts, sent)) {
     std::abort();
   }
+  console::FrameAssembler held;
+  held.Deliver(stream, [](const console::FrameAssembler::Frame&) {});
+  if (held.RxFrame().size() > console::FrameAssembler::kMaxFrame) std::abort();
   return 0;
 }

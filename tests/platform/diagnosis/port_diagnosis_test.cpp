@@ -4,14 +4,19 @@
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
+#include <optional>
 
 #include "../../temp_folder.h"
 
@@ -76,19 +81,119 @@ TEST(PortDiagnosis, APortHeldByAnotherProcessNamesIt) {
   waitpid(pid, nullptr, 0);
 }
 
+// Whichever of the holders grabs adapters, each gets its advice.
 TEST(PortDiagnosis, ProgramsThatGrabAdaptersGetTheirOwnAdvice) {
   Pty pty;
-  for (const std::string program : {"ModemManager", "brltty"}) {
-    TempFolder proc;
-    std::filesystem::create_directories(proc.Path() / "4242" / "fd");
-    TempFolder::Write(proc.File("4242/comm"), program + "\n");
-    std::filesystem::create_symlink(pty.Name(), proc.Path() / "4242" / "fd" / "7");
-    DiagnosisSources sources;
-    sources.proc = proc.Path().string();
-    const std::string why = ExplainOpenFailure(pty.Name(), ERROR_ACCESS_DENIED, {}, sources);
-    EXPECT_THAT(why, HasSubstr("in use by " + program + " (4242)"));
-    EXPECT_THAT(why, HasSubstr(program == "brltty" ? "apt remove brltty" : "systemctl stop"));
+  TempFolder proc;
+  for (const auto& [pid, program] : {std::pair<const char*, const char*>{"4242", "ModemManager"},
+                                     {"4343", "cat"},
+                                     {"4444", "brltty"}}) {
+    std::filesystem::create_directories(proc.Path() / pid / "fd");
+    TempFolder::Write((proc.Path() / pid / "comm").string(), std::string(program) + "\n");
+    std::filesystem::create_symlink(pty.Name(), proc.Path() / pid / "fd" / "7");
   }
+  DiagnosisSources sources;
+  sources.proc = proc.Path().string();
+  const std::string why = ExplainOpenFailure(pty.Name(), ERROR_ACCESS_DENIED, {}, sources);
+  EXPECT_THAT(why, HasSubstr("ModemManager (4242)"));
+  EXPECT_THAT(why, HasSubstr("cat (4343)"));
+  EXPECT_THAT(why, HasSubstr("systemctl stop"));
+  EXPECT_THAT(why, HasSubstr("apt remove brltty"));
+}
+
+// Runs what as a user without privileges (nobody, when the tests run as root) and gives
+// what it said: root may open and reach everything.
+std::string AsUnprivileged(const std::function<std::string()>& what) {
+  if (geteuid() != 0) return what();
+  int out[2];
+  if (pipe(out) != 0) return "no pipe";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(out[0]);
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    const std::string text = what();
+    const ssize_t written = write(out[1], text.data(), text.size());
+    _exit(written == static_cast<ssize_t>(text.size()) ? 0 : 3);
+  }
+  close(out[1]);
+  std::string text;
+  char buffer[512];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  close(out[0]);
+  waitpid(pid, nullptr, 0);
+  return text;
+}
+
+// A device only its group may open, the group being the user's primary one: the system is
+// asked (its primary group counts, not only member lists), a group file is read as the
+// system reads it (a malformed line is passed over), and whether this session holds the
+// group decides between logging in again and asking the administrator.
+TEST(PortDiagnosis, AMissingGroupIsAskedOfTheSystem) {
+  const uid_t user = geteuid() == 0 ? 65534 : geteuid();
+  const passwd* pw = getpwuid(user);
+  ASSERT_NE(pw, nullptr);
+  const gid_t primary = pw->pw_gid;
+  const group* entry = getgrgid(primary);
+  ASSERT_NE(entry, nullptr);
+  const std::string primaryName = entry->gr_name;
+  TempFolder folder;
+  const std::string device = folder.File("ttyUSB0");
+  TempFolder::Write(device, "");
+  ASSERT_EQ(chown(device.c_str(), user, primary), 0);
+  chmod(device.c_str(), 0060);  // the group may, its owner may not
+  const std::string groupFile = folder.File("group");
+  TempFolder::Write(groupFile, "bad:x:notanumber:\ndialout:x:" + std::to_string(primary) + ":\n");
+  const std::string otherFile = folder.File("other-group");
+  TempFolder::Write(otherFile, "other:x:4321:\n");
+  struct Case {
+    std::string file;
+    std::optional<std::vector<unsigned>> session;
+    std::string said;
+  };
+  const Case cases[] = {
+      {"", std::vector<unsigned>{},
+       "You are in the group '" + primaryName + "' that may open " + device +
+           ", but this session started before you joined it: log out and in again."},
+      {groupFile, std::vector<unsigned>{}, "You are in the group 'dialout'"},
+      {"", std::vector<unsigned>{primary}, "Ask the machine's administrator for access."},
+      {otherFile, std::vector<unsigned>{}, "Ask the machine's administrator for access."},
+  };
+  for (const Case& c : cases) {
+    DiagnosisSources sources;
+    sources.groupFile = c.file;
+    sources.sessionGroups = c.session;
+    EXPECT_THAT(AsUnprivileged(
+                    [&] { return ExplainOpenFailure(device, ERROR_ACCESS_DENIED, {}, sources); }),
+                HasSubstr(c.said))
+        << c.file;
+  }
+}
+
+// A pty that is still locked refuses to open with EIO, as a tty whose hardware is gone
+// does; no other program is to blame.
+TEST(PortDiagnosis, ADeviceThatDoesNotAnswerIsNotCalledInUse) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  const std::string slave = ptsname(master);
+  EXPECT_EQ(ExplainOpenFailure(slave, ERROR_ACCESS_DENIED, {}),
+            slave +
+                " does not answer (unplugged or hung): reconnect it, then press the settings "
+                "button.");
+  close(master);
+}
+
+TEST(PortDiagnosis, AFolderThatMayNotBeSearchedIsNotAMissingDevice) {
+  TempFolder folder;
+  const std::string locked = folder.File("locked");
+  std::filesystem::create_directory(locked);
+  TempFolder::Write(locked + "/ttyUSB0", "");
+  chmod(locked.c_str(), 0);
+  const std::string why = AsUnprivileged(
+      [&] { return ExplainOpenFailure(locked + "/ttyUSB0", ERROR_FILE_NOT_FOUND, {"COM1"}); });
+  chmod(locked.c_str(), 0755);
+  EXPECT_EQ(why, "You have no permission to reach " + locked + "/ttyUSB0: the folder " + locked +
+                     " may not be searched. Ask the machine's administrator for access.");
 }
 
 }  // namespace

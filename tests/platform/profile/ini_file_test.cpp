@@ -88,6 +88,19 @@ TEST_F(IniFileTest, AKeyAddedAfterALastLineEndingInALoneCrStartsItsOwnLine) {
   EXPECT_EQ(ini.ReadString("S", "K", "d"), "V");
 }
 
+// A file from an old Mac ends its lines with CR alone: they are its lines, and new ones
+// end the same way.
+TEST_F(IniFileTest, AFileWithCrLineEndsKeepsThem) {
+  TempFolder::Write(Path(), "[ComPort1]\rPort=COM3\r[Other]\rA=1");
+  IniFile ini(Path());
+  EXPECT_EQ(ini.ReadString("ComPort1", "Port", "d"), "COM3");
+  ini.WriteString("ComPort1", "BaudRate", "9600");
+  ini.WriteString("Other", "B", "2");
+  ini.WriteString("New", "C", "3");
+  EXPECT_EQ(TempFolder::Read(Path()),
+            "[ComPort1]\rPort=COM3\rBaudRate=9600\r[Other]\rA=1\rB=2\r[New]\rC=3\r");
+}
+
 TEST_F(IniFileTest, ANewFileUsesLineFeeds) {
   IniFile ini(Path());
   ini.WriteString("ComPort1", "Port", "COM1");
