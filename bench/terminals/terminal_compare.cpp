@@ -6,10 +6,11 @@
 // shown) and by its descriptors (it still holds the port).
 //
 //   terminal_compare [--seconds S] [--rounds N] [--rates R,R...] [--size WxH]
-//                    [--only NAME,NAME...] [--baseline PATH]
+//                    [--only NAME,NAME...] [--console PATH] [--baseline PATH]
 //
-// NAME: console, cutecom, gtkterm; with --baseline, another build's console runs in the
-// same rounds as console@base.
+// NAME: console, cutecom, gtkterm; --console runs another build's console in place of this
+// one's, and with --baseline another build's console runs in the same rounds as
+// console@base.
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,6 +39,7 @@ struct Options {
   int width = 800;
   int height = 600;
   std::set<std::string> only;
+  std::string console = CONSOLE_EXECUTABLE;
   std::string baseline;
 };
 
@@ -57,6 +59,8 @@ bool ParseOption(Options& o, const std::string& name, const std::string& value) 
     o.rounds = Positive(value);
   } else if (name == "--size") {
     return std::sscanf(value.c_str(), "%dx%d", &o.width, &o.height) == 2;
+  } else if (name == "--console") {
+    o.console = value;
   } else if (name == "--baseline") {
     o.baseline = value;
   } else if (name == "--only") {
@@ -78,7 +82,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
 }
 
 std::vector<Program> ProgramsToRun(const Options& o) {
-  std::vector<Program> all = {terminals::Console("console", CONSOLE_EXECUTABLE)};
+  std::vector<Program> all = {terminals::Console("console", o.console)};
   if (!o.baseline.empty()) all.push_back(terminals::Console("console@base", o.baseline));
   all.push_back(terminals::CuteCom());
   all.push_back(terminals::GtkTerm());
@@ -178,7 +182,7 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, o)) {
     std::fprintf(stderr,
                  "usage: terminal_compare [--seconds S] [--rounds N] [--rates R,R] "
-                 "[--size WxH] [--only NAME,NAME] [--baseline PATH]\n");
+                 "[--size WxH] [--only NAME,NAME] [--console PATH] [--baseline PATH]\n");
     return 2;
   }
   terminals::XServer server;
