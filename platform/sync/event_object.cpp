@@ -7,16 +7,61 @@ namespace {
 
 constexpr int kEventKind = 1;
 
-// Every event ever made, and which of them wait for a handle.
+constexpr size_t kKeptPerThread = 16;
+
+// Every event ever made. The closed ones wait for a handle with the thread that closed
+// them, a few per thread, and the rest here.
 struct Pool {
   std::mutex mutex;
-  std::vector<std::shared_ptr<EventObject>> all;
-  std::vector<size_t> closed;
+  std::vector<std::unique_ptr<EventObject>> all;
+  std::vector<EventObject*> closed;
 };
 
 Pool& EventPool() {
   static Pool* pool = new Pool;  // outlives every static that closes a handle
   return *pool;
+}
+
+struct ThreadPool {
+  std::vector<EventObject*> closed;
+  ~ThreadPool() {
+    Pool& pool = EventPool();
+    std::lock_guard lock(pool.mutex);
+    pool.closed.insert(pool.closed.end(), closed.begin(), closed.end());
+  }
+};
+
+std::vector<EventObject*>& ThreadClosed() {
+  static thread_local ThreadPool pool;
+  return pool.closed;
+}
+
+EventObject* TakeClosed() {
+  std::vector<EventObject*>& mine = ThreadClosed();
+  if (!mine.empty()) {
+    EventObject* event = mine.back();
+    mine.pop_back();
+    return event;
+  }
+  Pool& pool = EventPool();
+  std::lock_guard lock(pool.mutex);
+  if (pool.closed.empty()) {
+    pool.all.push_back(std::make_unique<EventObject>());
+    return pool.all.back().get();
+  }
+  EventObject* event = pool.closed.back();
+  pool.closed.pop_back();
+  return event;
+}
+
+void GiveClosed(EventObject* event) {
+  std::vector<EventObject*>& mine = ThreadClosed();
+  mine.push_back(event);
+  if (mine.size() <= kKeptPerThread) return;
+  Pool& pool = EventPool();
+  std::lock_guard lock(pool.mutex);
+  pool.closed.insert(pool.closed.end(), mine.begin() + kKeptPerThread / 2, mine.end());
+  mine.resize(kKeptPerThread / 2);
 }
 
 }  // namespace
@@ -27,27 +72,15 @@ std::mutex& EventObject::Lock() {
 }
 
 HANDLE EventObject::Create(bool manualReset, bool signalled) {
-  Pool& pool = EventPool();
-  std::shared_ptr<EventObject> event;
-  {
-    std::lock_guard lock(pool.mutex);
-    if (pool.closed.empty()) {
-      pool.closed.push_back(pool.all.size());
-      pool.all.push_back(std::make_shared<EventObject>());
-      pool.all.back()->poolIndex_ = pool.all.size() - 1;
-    }
-    event = pool.all[pool.closed.back()];
-    pool.closed.pop_back();
-  }
-  EventObject* object = event.get();
-  const HANDLE handle = InsertPinnedHandle(std::move(event), kEventKind);
+  EventObject* event = TakeClosed();
+  const HANDLE handle = InsertPinnedHandle(event, kEventKind);
   if (handle == INVALID_HANDLE_VALUE) {
-    std::lock_guard lock(pool.mutex);
-    pool.closed.push_back(object->poolIndex_);
+    GiveClosed(event);
     return nullptr;
   }
   // Published with the number: until then no call can name it by this handle.
-  object->state_.store(Number(handle) | (manualReset ? kManualReset : 0) | (signalled ? kSignalled : 0));
+  event->state_.store(Number(handle) | (manualReset ? kManualReset : 0) |
+                      (signalled ? kSignalled : 0));
   return handle;
 }
 
@@ -59,14 +92,17 @@ EventObject* EventObject::Find(HANDLE handle) {
 // Waiters that are still on it leave by themselves; a set under its next handle only makes
 // them look again at what they wait for.
 void EventObject::OnClose() {
-  {
+  state_.store(0);
+  if (hasHelper_.load()) {
     std::lock_guard lock(Lock());
-    state_.store(0);
-    helper_.reset();
+    SetHelper(nullptr);
   }
-  Pool& pool = EventPool();
-  std::lock_guard lock(pool.mutex);
-  pool.closed.push_back(poolIndex_);
+  GiveClosed(this);
+}
+
+void EventObject::SetHelper(std::shared_ptr<EventHelper> helper) {
+  hasHelper_.store(helper != nullptr);
+  helper_ = std::move(helper);
 }
 
 bool EventObject::Serves(HANDLE handle) const { return (state_.load() & ~kFlags) == Number(handle); }

@@ -79,7 +79,7 @@ class EventObject : public KernelObject {
   void RemoveWaiter(const std::shared_ptr<Waiter>& waiter);
   void GatherWaiters(FewPointers<Waiter>& woken) const;
   const std::shared_ptr<EventHelper>& Helper() const { return helper_; }
-  void SetHelper(std::shared_ptr<EventHelper> helper) { helper_ = std::move(helper); }
+  void SetHelper(std::shared_ptr<EventHelper> helper);
 
  private:
   static constexpr uintptr_t kSignalled = 1;
@@ -91,7 +91,7 @@ class EventObject : public KernelObject {
 
   std::atomic<uintptr_t> state_{0};  // the handle's number | kManualReset | kSignalled
   std::atomic<int> waiting_{0};
-  size_t poolIndex_ = 0;
+  std::atomic<bool> hasHelper_{false};
   std::vector<std::shared_ptr<Waiter>> waiters_;
   std::shared_ptr<EventHelper> helper_;
 };

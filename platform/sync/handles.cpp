@@ -28,7 +28,7 @@ struct Slot {
   std::atomic<uintptr_t> state{0};
   std::atomic<int> kind{kNoKind};
   std::atomic<KernelObject*> pinned{nullptr};
-  std::shared_ptr<KernelObject> object;  // under the table's mutex
+  std::shared_ptr<KernelObject> object;  // under the table's mutex; none for a pinned object
 };
 
 struct Chunk {
@@ -56,17 +56,28 @@ uintptr_t OpenState(uintptr_t generation) { return ((generation & kGenerationMas
 
 class HandleTable {
  public:
-  HANDLE Insert(std::shared_ptr<KernelObject> object, int kind) {
+  HANDLE Insert(std::shared_ptr<KernelObject> object) {
     std::lock_guard lock(mutex_);
     const size_t index = FreeIndex();
     if (index > kSlotMask) return INVALID_HANDLE_VALUE;
     Slot& slot = At(index);
-    const uintptr_t generation = slot.state.load(std::memory_order_relaxed) >> 1;
-    slot.kind.store(kind, std::memory_order_relaxed);
-    slot.pinned.store(kind == kNoKind ? nullptr : object.get(), std::memory_order_relaxed);
+    slot.kind.store(kNoKind, std::memory_order_relaxed);
+    slot.pinned.store(nullptr, std::memory_order_relaxed);
     slot.object = std::move(object);
-    slot.state.store(OpenState(generation), std::memory_order_release);
-    return HandleOf(index, generation);
+    return Open(index, slot);
+  }
+
+  // The slot comes from the thread's own spares, which only the table's mutex refills.
+  HANDLE InsertPinned(KernelObject* object, int kind) {
+    std::vector<size_t>& spares = ThreadSpares();
+    if (spares.empty()) TakeSpares(spares);
+    if (spares.empty()) return INVALID_HANDLE_VALUE;
+    const size_t index = spares.back();
+    spares.pop_back();
+    Slot& slot = At(index);
+    slot.kind.store(kind, std::memory_order_relaxed);
+    slot.pinned.store(object, std::memory_order_relaxed);
+    return Open(index, slot);
   }
 
   std::shared_ptr<KernelObject> Find(HANDLE handle) {
@@ -79,8 +90,7 @@ class HandleTable {
   // must both be the handle's, or the slot was closed or used again meanwhile.
   KernelObject* FindPinned(HANDLE handle, int kind) {
     Key key{};
-    if (!KeyOf(handle, key) || key.index >= kChunks * kChunkSlots) return nullptr;
-    Chunk* chunk = chunks_[key.index / kChunkSlots].load(std::memory_order_acquire);
+    Chunk* chunk = KeyOf(handle, key) ? ChunkOf(key.index) : nullptr;
     if (!chunk) return nullptr;
     Slot& slot = chunk->slots[key.index % kChunkSlots];
     const uintptr_t expected = OpenState(key.generation);
@@ -92,19 +102,76 @@ class HandleTable {
     return object;
   }
 
-  std::shared_ptr<KernelObject> Remove(HANDLE handle) {
-    std::lock_guard lock(mutex_);
-    Slot* slot = OpenSlot(handle);
-    if (!slot) return nullptr;
-    const uintptr_t generation = slot->state.load(std::memory_order_relaxed) >> 1;
-    slot->state.store((generation + 1) << 1, std::memory_order_release);
+  // Closes the handle; the object when it was the table's, and the pinned one otherwise.
+  std::shared_ptr<KernelObject> Remove(HANDLE handle, KernelObject*& pinned) {
     Key key{};
-    KeyOf(handle, key);
+    pinned = nullptr;
+    if (!KeyOf(handle, key) || !ChunkOf(key.index)) return nullptr;
+    Slot& slot = At(key.index);
+    uintptr_t open = OpenState(key.generation);
+    // Read after the state, the kind and object are those of this handle's own opening,
+    // or the exchange below finds the slot closed or opened again.
+    if (slot.state.load(std::memory_order_acquire) != open) return nullptr;
+    if (slot.kind.load(std::memory_order_relaxed) != kNoKind) {
+      KernelObject* object = slot.pinned.load(std::memory_order_relaxed);
+      if (!slot.state.compare_exchange_strong(open, (key.generation + 1) << 1)) return nullptr;
+      pinned = object;
+      GiveSpare(key.index);
+      return nullptr;
+    }
+    std::lock_guard lock(mutex_);
+    if (slot.state.load(std::memory_order_relaxed) != open || !slot.object) return nullptr;
+    slot.state.store((key.generation + 1) << 1, std::memory_order_release);
     free_.push_back(key.index);
-    return std::move(slot->object);
+    return std::move(slot.object);
   }
 
  private:
+  static constexpr size_t kSpares = 16;
+
+  // Slots a thread may open pinned handles on without the mutex; they go back to the
+  // table when the thread ends.
+  struct Spares {
+    std::vector<size_t> indexes;
+    ~Spares();
+  };
+  static std::vector<size_t>& ThreadSpares() {
+    static thread_local Spares spares;
+    return spares.indexes;
+  }
+
+  void TakeSpares(std::vector<size_t>& spares) {
+    std::lock_guard lock(mutex_);
+    while (spares.size() < kSpares / 2) {
+      const size_t index = FreeIndex();
+      if (index > kSlotMask) return;
+      spares.push_back(index);
+    }
+  }
+
+  void GiveSpare(size_t index) {
+    std::vector<size_t>& spares = ThreadSpares();
+    spares.push_back(index);
+    if (spares.size() < kSpares) return;
+    std::lock_guard lock(mutex_);
+    free_.insert(free_.end(), spares.begin() + kSpares / 2, spares.end());
+    spares.resize(kSpares / 2);
+  }
+
+ public:
+  void ReturnSpares(std::vector<size_t>& spares) {
+    std::lock_guard lock(mutex_);
+    free_.insert(free_.end(), spares.begin(), spares.end());
+    spares.clear();
+  }
+
+ private:
+  HANDLE Open(size_t index, Slot& slot) {
+    const uintptr_t generation = slot.state.load(std::memory_order_relaxed) >> 1;
+    slot.state.store(OpenState(generation), std::memory_order_release);
+    return HandleOf(index, generation);
+  }
+
   size_t FreeIndex() {
     if (free_.empty()) {
       if (used_ > kSlotMask) return used_;
@@ -118,9 +185,12 @@ class HandleTable {
     return index;
   }
 
-  Slot& At(size_t index) {
-    return chunks_[index / kChunkSlots].load(std::memory_order_relaxed)->slots[index % kChunkSlots];
+  Chunk* ChunkOf(size_t index) const {
+    if (index >= kChunks * kChunkSlots) return nullptr;
+    return chunks_[index / kChunkSlots].load(std::memory_order_acquire);
   }
+
+  Slot& At(size_t index) { return ChunkOf(index)->slots[index % kChunkSlots]; }
 
   Slot* OpenSlot(HANDLE handle) {
     Key key{};
@@ -141,17 +211,15 @@ HandleTable& Table() {
   return *table;
 }
 
+HandleTable::Spares::~Spares() { Table().ReturnSpares(indexes); }
+
 }  // namespace
 
-HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
-  return Table().Insert(std::move(object), kNoKind);
-}
+HANDLE InsertHandle(std::shared_ptr<KernelObject> object) { return Table().Insert(std::move(object)); }
 
 std::shared_ptr<KernelObject> FindHandle(HANDLE handle) { return Table().Find(handle); }
 
-HANDLE InsertPinnedHandle(std::shared_ptr<KernelObject> object, int kind) {
-  return Table().Insert(std::move(object), kind);
-}
+HANDLE InsertPinnedHandle(KernelObject* object, int kind) { return Table().InsertPinned(object, kind); }
 
 KernelObject* FindPinnedHandle(HANDLE handle, int kind) {
   return Table().FindPinned(handle, kind);
@@ -160,8 +228,9 @@ KernelObject* FindPinnedHandle(HANDLE handle, int kind) {
 }  // namespace platform
 
 BOOL CloseHandle(HANDLE handle) {
-  std::shared_ptr<platform::KernelObject> object = platform::Table().Remove(handle);
-  if (!object) return platform::FailWith(ERROR_INVALID_HANDLE);
-  object->OnClose();
+  platform::KernelObject* pinned = nullptr;
+  std::shared_ptr<platform::KernelObject> object = platform::Table().Remove(handle, pinned);
+  if (!object && !pinned) return platform::FailWith(ERROR_INVALID_HANDLE);
+  (object ? object.get() : pinned)->OnClose();
   return TRUE;
 }

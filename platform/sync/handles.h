@@ -29,11 +29,12 @@ std::shared_ptr<T> FindHandleAs(HANDLE handle) {
 }
 
 // Objects of a kind whose instances are never destroyed while the program runs (they are
-// used again instead) can be looked up without a lock and without a reference: every wait
-// and every set of an event looks its handle up. The kind is the caller's own number. A
-// handle closed meanwhile may yield an object that already serves a newer handle; the
-// object itself has to tell.
-HANDLE InsertPinnedHandle(std::shared_ptr<KernelObject> object, int kind);
+// used again instead) are opened, looked up and closed without a lock and without a
+// reference: every wait and every set of an event looks its handle up, and every blocking
+// transfer makes and closes one. The kind is the caller's own number. A handle closed
+// meanwhile may yield an object that already serves a newer handle; the object itself has
+// to tell. The table does not own such an object.
+HANDLE InsertPinnedHandle(KernelObject* object, int kind);
 KernelObject* FindPinnedHandle(HANDLE handle, int kind);
 
 }  // namespace platform
