@@ -1,7 +1,7 @@
 #include "platform/sync/main_thread.h"
 
 #include <condition_variable>
-#include <deque>
+#include <vector>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -26,7 +26,10 @@ struct Request {
 struct CallQueue {
   std::mutex mutex;
   MainThreadSignal mainWaiters;  // the main thread, waiting in ServeMainThreadUntil
-  std::deque<std::shared_ptr<Request>> requests;
+  std::vector<std::shared_ptr<Request>> requests;
+  // What the last batch was taken in, kept for the next so that a batch allocates nothing;
+  // a call that serves the queue from inside a call of a batch takes a fresh one.
+  std::vector<std::shared_ptr<Request>> spare;
   std::function<void()> wakeup;
 };
 
@@ -53,6 +56,17 @@ void Run(Request& request) {
   } catch (...) {
     request.error = std::current_exception();
   }
+}
+
+// Only a blocking request has a thread waiting for it to be done.
+void Finish(CallQueue& q, Request& request) {
+  if (!request.blocking) {
+    if (request.error) ShowError(request.error);
+    return;
+  }
+  std::lock_guard lock(q.mutex);
+  request.done = true;
+  request.finished.notify_all();
 }
 
 }  // namespace
@@ -83,19 +97,21 @@ void Queue(std::function<void()> call) {
 bool CheckSynchronize() {
   if (!IsMainThread()) return false;
   CallQueue& q = Calls();
-  std::deque<std::shared_ptr<Request>> batch;
+  std::vector<std::shared_ptr<Request>> batch;
   {
     std::lock_guard lock(q.mutex);
+    batch.swap(q.spare);
     batch.swap(q.requests);
   }
   for (auto& request : batch) {
     Run(*request);
-    if (!request->blocking && request->error) ShowError(request->error);
-    std::lock_guard lock(q.mutex);
-    request->done = true;
-    request->finished.notify_all();
+    Finish(q, *request);
   }
-  return !batch.empty();
+  const bool ran = !batch.empty();
+  batch.clear();
+  std::lock_guard lock(q.mutex);
+  if (batch.capacity() > q.spare.capacity()) q.spare.swap(batch);
+  return ran;
 }
 
 void SetMainThreadWakeup(std::function<void()> wakeup) {
