@@ -86,6 +86,13 @@ class HandleTable {
     return slot ? slot->object : nullptr;
   }
 
+  bool IsOpen(HANDLE handle) const {
+    Key key{};
+    const Chunk* chunk = KeyOf(handle, key) ? ChunkOf(key.index) : nullptr;
+    return chunk && chunk->slots[key.index % kChunkSlots].state.load(std::memory_order_acquire) ==
+                        OpenState(key.generation);
+  }
+
   // Reads the slot as a writer may be changing it: the state before and after the read
   // must both be the handle's, or the slot was closed or used again meanwhile.
   KernelObject* FindPinned(HANDLE handle, int kind) {
@@ -218,6 +225,8 @@ HandleTable::Spares::~Spares() { Table().ReturnSpares(indexes); }
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object) { return Table().Insert(std::move(object)); }
 
 std::shared_ptr<KernelObject> FindHandle(HANDLE handle) { return Table().Find(handle); }
+
+bool IsOpenHandle(HANDLE handle) { return Table().IsOpen(handle); }
 
 HANDLE InsertPinnedHandle(KernelObject* object, int kind) { return Table().InsertPinned(object, kind); }
 

@@ -19,6 +19,9 @@ class KernelObject {
 
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object);
 std::shared_ptr<KernelObject> FindHandle(HANDLE handle);
+// Whether the handle is open now, told without a lock: a caller that kept the object of
+// an earlier lookup learns whether it is still this handle's.
+bool IsOpenHandle(HANDLE handle);
 
 // The object behind the handle if it is exactly a T.
 template <typename T>
