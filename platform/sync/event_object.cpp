@@ -105,7 +105,9 @@ void EventObject::SetHelper(std::shared_ptr<EventHelper> helper) {
   helper_ = std::move(helper);
 }
 
-bool EventObject::Serves(HANDLE handle) const { return (state_.load() & ~kFlags) == Number(handle); }
+bool EventObject::Serves(HANDLE handle) const {
+  return (state_.load() & ~kFlags) == Number(handle);
+}
 
 bool EventObject::Change(HANDLE handle, uintptr_t set, uintptr_t clear) {
   uintptr_t state = state_.load();

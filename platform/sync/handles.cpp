@@ -35,6 +35,15 @@ struct Chunk {
   std::array<Slot, kChunkSlots> slots;
 };
 
+// The chunks are a plain global, set up before any code runs, so that a lookup reads them
+// without first asking whether the table exists.
+std::array<std::atomic<Chunk*>, kChunks> g_chunks{};
+
+Chunk* ChunkOf(size_t index) {
+  if (index >= kChunks * kChunkSlots) return nullptr;
+  return g_chunks[index / kChunkSlots].load(std::memory_order_acquire);
+}
+
 struct Key {
   size_t index;
   uintptr_t generation;
@@ -49,10 +58,34 @@ bool KeyOf(HANDLE handle, Key& key) {
 }
 
 HANDLE HandleOf(size_t index, uintptr_t generation) {
-  return reinterpret_cast<HANDLE>(kFirst + ((((generation & kGenerationMask) << kSlotBits) | index) << 2));
+  return reinterpret_cast<HANDLE>(kFirst +
+                                  ((((generation & kGenerationMask) << kSlotBits) | index) << 2));
 }
 
 uintptr_t OpenState(uintptr_t generation) { return ((generation & kGenerationMask) << 1) | 1; }
+
+bool IsOpen(HANDLE handle) {
+  Key key{};
+  const Chunk* chunk = KeyOf(handle, key) ? ChunkOf(key.index) : nullptr;
+  return chunk && chunk->slots[key.index % kChunkSlots].state.load(std::memory_order_acquire) ==
+                      OpenState(key.generation);
+}
+
+// Reads the slot as a writer may be changing it: the state before and after the read
+// must both be the handle's, or the slot was closed or used again meanwhile.
+KernelObject* FindPinned(HANDLE handle, int kind) {
+  Key key{};
+  Chunk* chunk = KeyOf(handle, key) ? ChunkOf(key.index) : nullptr;
+  if (!chunk) return nullptr;
+  Slot& slot = chunk->slots[key.index % kChunkSlots];
+  const uintptr_t expected = OpenState(key.generation);
+  if (slot.state.load(std::memory_order_acquire) != expected) return nullptr;
+  const int found = slot.kind.load(std::memory_order_relaxed);
+  KernelObject* object = slot.pinned.load(std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_acquire);
+  if (slot.state.load(std::memory_order_relaxed) != expected || found != kind) return nullptr;
+  return object;
+}
 
 class HandleTable {
  public:
@@ -84,29 +117,6 @@ class HandleTable {
     std::lock_guard lock(mutex_);
     Slot* slot = OpenSlot(handle);
     return slot ? slot->object : nullptr;
-  }
-
-  bool IsOpen(HANDLE handle) const {
-    Key key{};
-    const Chunk* chunk = KeyOf(handle, key) ? ChunkOf(key.index) : nullptr;
-    return chunk && chunk->slots[key.index % kChunkSlots].state.load(std::memory_order_acquire) ==
-                        OpenState(key.generation);
-  }
-
-  // Reads the slot as a writer may be changing it: the state before and after the read
-  // must both be the handle's, or the slot was closed or used again meanwhile.
-  KernelObject* FindPinned(HANDLE handle, int kind) {
-    Key key{};
-    Chunk* chunk = KeyOf(handle, key) ? ChunkOf(key.index) : nullptr;
-    if (!chunk) return nullptr;
-    Slot& slot = chunk->slots[key.index % kChunkSlots];
-    const uintptr_t expected = OpenState(key.generation);
-    if (slot.state.load(std::memory_order_acquire) != expected) return nullptr;
-    const int found = slot.kind.load(std::memory_order_relaxed);
-    KernelObject* object = slot.pinned.load(std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_acquire);
-    if (slot.state.load(std::memory_order_relaxed) != expected || found != kind) return nullptr;
-    return object;
   }
 
   // Closes the handle; the object when it was the table's, and the pinned one otherwise.
@@ -183,18 +193,13 @@ class HandleTable {
     if (free_.empty()) {
       if (used_ > kSlotMask) return used_;
       if (used_ % kChunkSlots == 0) {
-        chunks_[used_ / kChunkSlots].store(new Chunk, std::memory_order_release);
+        g_chunks[used_ / kChunkSlots].store(new Chunk, std::memory_order_release);
       }
       return used_++;
     }
     const size_t index = free_.back();
     free_.pop_back();
     return index;
-  }
-
-  Chunk* ChunkOf(size_t index) const {
-    if (index >= kChunks * kChunkSlots) return nullptr;
-    return chunks_[index / kChunkSlots].load(std::memory_order_acquire);
   }
 
   Slot& At(size_t index) { return ChunkOf(index)->slots[index % kChunkSlots]; }
@@ -208,7 +213,6 @@ class HandleTable {
   }
 
   std::mutex mutex_;
-  std::array<std::atomic<Chunk*>, kChunks> chunks_{};
   size_t used_ = 0;
   std::vector<size_t> free_;
 };
@@ -222,17 +226,19 @@ HandleTable::Spares::~Spares() { Table().ReturnSpares(indexes); }
 
 }  // namespace
 
-HANDLE InsertHandle(std::shared_ptr<KernelObject> object) { return Table().Insert(std::move(object)); }
+HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
+  return Table().Insert(std::move(object));
+}
 
 std::shared_ptr<KernelObject> FindHandle(HANDLE handle) { return Table().Find(handle); }
 
-bool IsOpenHandle(HANDLE handle) { return Table().IsOpen(handle); }
+bool IsOpenHandle(HANDLE handle) { return IsOpen(handle); }
 
-HANDLE InsertPinnedHandle(KernelObject* object, int kind) { return Table().InsertPinned(object, kind); }
-
-KernelObject* FindPinnedHandle(HANDLE handle, int kind) {
-  return Table().FindPinned(handle, kind);
+HANDLE InsertPinnedHandle(KernelObject* object, int kind) {
+  return Table().InsertPinned(object, kind);
 }
+
+KernelObject* FindPinnedHandle(HANDLE handle, int kind) { return FindPinned(handle, kind); }
 
 }  // namespace platform
 
