@@ -93,7 +93,7 @@ EventObject* EventObject::Find(HANDLE handle) {
 // them look again at what they wait for.
 void EventObject::OnClose() {
   state_.store(0);
-  if (hasHelper_.load()) {
+  if (attached_.load()) {
     std::lock_guard lock(Lock());
     SetHelper(nullptr);
   }
@@ -101,7 +101,7 @@ void EventObject::OnClose() {
 }
 
 void EventObject::SetHelper(std::shared_ptr<EventHelper> helper) {
-  hasHelper_.store(helper != nullptr);
+  attached_.store(helper.get());
   helper_ = std::move(helper);
 }
 

@@ -79,6 +79,8 @@ class EventObject : public KernelObject {
   void RemoveWaiter(const std::shared_ptr<Waiter>& waiter);
   void GatherWaiters(FewPointers<Waiter>& woken) const;
   const std::shared_ptr<EventHelper>& Helper() const { return helper_; }
+  // Without the lock: whether that helper is the one attached now.
+  bool HasHelper(const EventHelper* helper) const { return attached_.load() == helper; }
   void SetHelper(std::shared_ptr<EventHelper> helper);
 
  private:
@@ -91,7 +93,7 @@ class EventObject : public KernelObject {
 
   std::atomic<uintptr_t> state_{0};  // the handle's number | kManualReset | kSignalled
   std::atomic<int> waiting_{0};
-  std::atomic<bool> hasHelper_{false};
+  std::atomic<const EventHelper*> attached_{nullptr};  // helper_, for a look without the lock
   std::vector<std::shared_ptr<Waiter>> waiters_;
   std::shared_ptr<EventHelper> helper_;
 };

@@ -220,9 +220,11 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
 
 namespace platform {
 
+// A device attaches its helper on every operation that goes pending, mostly to the events
+// it is on already.
 void AttachEventHelper(HANDLE event, const std::shared_ptr<EventHelper>& helper) {
   EventObject* e = EventObject::Find(event);
-  if (!e) return;
+  if (!e || e->HasHelper(helper.get())) return;
   FewPointers<Waiter> waiters;
   {
     std::lock_guard lock(EventObject::Lock());
