@@ -1,4 +1,5 @@
 #include <cstring>
+#include <vector>
 
 #include "cport/comport.h"
 #include "cport/errors.h"
@@ -15,6 +16,40 @@ void RequireRecord(const PAsyncOperation& operation) {
   if (!operation) throw EComPort(peAsyncParameter);
 }
 
+// Released records, kept by the thread that released them for its next: every blocking
+// transfer makes one and lets it go.
+constexpr size_t kKeptRecords = 8;
+
+struct KeptRecords {
+  std::vector<PAsyncOperation> records;
+  ~KeptRecords() {
+    for (PAsyncOperation r : records) delete r;
+  }
+};
+
+std::vector<PAsyncOperation>& ThreadRecords() {
+  static thread_local KeptRecords kept;
+  return kept.records;
+}
+
+PAsyncOperation TakeRecord() {
+  std::vector<PAsyncOperation>& kept = ThreadRecords();
+  if (kept.empty()) return new TAsyncOperation{};
+  const PAsyncOperation record = kept.back();
+  kept.pop_back();
+  *record = TAsyncOperation{};
+  return record;
+}
+
+void GiveRecord(PAsyncOperation record) {
+  std::vector<PAsyncOperation>& kept = ThreadRecords();
+  if (kept.size() == kKeptRecords) {
+    delete record;
+  } else {
+    kept.push_back(record);
+  }
+}
+
 // Releases a record however the blocking call it serves ends.
 struct LocalOperation {
   PAsyncOperation record = nullptr;
@@ -25,7 +60,7 @@ struct LocalOperation {
 }  // namespace
 
 void NewAsyncOperation(PAsyncOperation& operation) {
-  operation = new TAsyncOperation{};
+  operation = TakeRecord();
   operation->Overlapped.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
   operation->Kind = akWrite;
   operation->Data = nullptr;
@@ -36,7 +71,7 @@ void DisposeAsyncOperation(PAsyncOperation& operation) {
   if (!operation) return;
   CloseHandle(operation->Overlapped.hEvent);
   delete[] operation->Data;
-  delete operation;
+  GiveRecord(operation);
   operation = nullptr;
 }
 

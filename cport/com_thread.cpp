@@ -145,17 +145,18 @@ bool TComThread::DispatchEvents(const EventWait& wait) {
 
 void TComThread::HandOver(const EventWait& wait) {
   ResetEvent(wait.overlapped->hEvent);  // its result is taken; the next wait sets it again
-  {
-    std::lock_guard lock(batchMutex_);
-    batchRunning_ = true;
-  }
-  platform::Queue([this, wait] { RunBatch(wait); });
+  batchRunning_.store(true);
+  // The wait lives in this thread's loop, which does not go on before the batch ended.
+  platform::Queue([this, &wait] { RunBatch(wait); });
 }
 
-// A handler's error ends this thread, as if it had been raised here.
+// A handler's error ends this thread, as if it had been raised here. The error is written
+// before the batch is marked ended, and no batch runs until this thread hands one over.
 void TComThread::AwaitBatchEnd() {
-  std::unique_lock lock(batchMutex_);
-  batchEnded_.wait(lock, [this] { return !batchRunning_; });
+  if (batchRunning_.load()) {
+    std::unique_lock lock(batchMutex_);
+    batchEnded_.wait(lock, [this] { return !batchRunning_.load(); });
+  }
   if (batchError_) std::rethrow_exception(std::exchange(batchError_, nullptr));
 }
 
@@ -171,8 +172,8 @@ void TComThread::RunBatch(const EventWait& wait) {
   }
   {
     std::lock_guard lock(batchMutex_);
-    batchRunning_ = false;
     batchError_ = error;
+    batchRunning_.store(false);
     if (error || !waitStarted) SetEvent(handBackEvent_);
   }
   batchEnded_.notify_one();

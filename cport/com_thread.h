@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -58,7 +59,7 @@ class TComThread : public platform::TThread {
   DWORD probeMask_ = 0;
   std::mutex batchMutex_;
   std::condition_variable batchEnded_;
-  bool batchRunning_ = false;
+  std::atomic<bool> batchRunning_{false};
   std::exception_ptr batchError_;
 };
 

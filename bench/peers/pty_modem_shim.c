@@ -1,11 +1,47 @@
-// Loaded into the libserialport peer only (LD_PRELOAD): a pty has no modem lines and the
-// kernel refuses their ioctls there, which makes libserialport refuse to open it. Those
-// calls answer as a port whose lines are all up would; every other call goes through.
+// Loaded (LD_PRELOAD) into the programs that refuse a pty because the kernel refuses the
+// modem-line calls there: the libserialport peer, CuteCom and GTKTerm. Where such a call
+// fails with ENOTTY it answers as a port with only three wires would: DTR and RTS read
+// back as last set (both up from the open, as the kernel raises them), and no input line
+// is ever up. Every other call goes through.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <stdarg.h>
 #include <sys/ioctl.h>
+
+enum { kOutputs = TIOCM_DTR | TIOCM_RTS, kSet = 1 << 30, kDescriptors = 1024 };
+
+static int outputs[kDescriptors];  // kSet | lines, once a call has set them
+
+static int OutputsOf(int fd) {
+  if (fd < 0 || fd >= kDescriptors) return kOutputs;
+  const int known = __atomic_load_n(&outputs[fd], __ATOMIC_RELAXED);
+  return known & kSet ? known & kOutputs : kOutputs;
+}
+
+static void SetOutputs(int fd, int lines) {
+  if (fd >= 0 && fd < kDescriptors) {
+    __atomic_store_n(&outputs[fd], kSet | (lines & kOutputs), __ATOMIC_RELAXED);
+  }
+}
+
+static int AnswerModemCall(int fd, unsigned long request, int* lines) {
+  switch (request) {
+    case TIOCMGET:
+      *lines = OutputsOf(fd);
+      break;
+    case TIOCMSET:
+      SetOutputs(fd, *lines);
+      break;
+    case TIOCMBIS:
+      SetOutputs(fd, OutputsOf(fd) | *lines);
+      break;
+    default:
+      SetOutputs(fd, OutputsOf(fd) & ~*lines);
+      break;
+  }
+  return 0;
+}
 
 int ioctl(int fd, unsigned long request, ...) {
   static int (*next)(int, unsigned long, ...);
@@ -15,10 +51,9 @@ int ioctl(int fd, unsigned long request, ...) {
   void* arg = va_arg(args, void*);
   va_end(args);
   const int result = next(fd, request, arg);
-  if (result != 0 && errno == ENOTTY &&
+  if (result != 0 && errno == ENOTTY && arg &&
       (request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC)) {
-    if (request == TIOCMGET) *(int*)arg = TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | TIOCM_DTR | TIOCM_RTS;
-    return 0;
+    return AnswerModemCall(fd, request, (int*)arg);
   }
   return result;
 }

@@ -69,8 +69,9 @@ class ByteLine {
   // when it comes back while the handle is still open. The line's calls fail from then on.
   virtual void LetGo() {}
 
-  // Called at the start of every comm call on the device: a line may record the call and
-  // return an error code that the call then fails with (0 to go on).
+  // Called at the start of every comm call on the device, if WatchesCalls: a line may
+  // record the call and return an error code that the call then fails with (0 to go on).
+  virtual bool WatchesCalls() const { return false; }
   virtual DWORD BeginCall(const char* /*name*/) { return 0; }
 };
 

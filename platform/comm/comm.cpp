@@ -34,13 +34,43 @@ int ComNumber(const std::string& name) {
   return number;
 }
 
-// Runs one comm call on the device behind a handle, after the line had its say.
+// The device of the handle a thread called on last, kept for its next call: a thread
+// mostly calls on one port, and the handle's slot tells without a lock whether it is still
+// open. A closed device stays with the thread until its next call on another handle.
+struct RecentDevice {
+  HANDLE handle = nullptr;
+  std::shared_ptr<CommDevice> device;
+  bool inCall = false;
+};
+
+thread_local RecentDevice t_recent;
+
+template <typename Call>
+BOOL CallDevice(CommDevice& device, const char* name, Call& call) {
+  if (DWORD injected = device.BeginCall(name)) return FailWith(injected);
+  return call(device);
+}
+
+// Runs one comm call on the device behind a handle, after the line had its say. A call
+// made from inside another (none is today) looks its handle up for itself.
 template <typename Call>
 BOOL OnDevice(HANDLE file, const char* name, Call call) {
-  auto device = FindHandleAs<CommDevice>(file);
-  if (!device) return FailWith(ERROR_INVALID_HANDLE);
-  if (DWORD injected = device->BeginCall(name)) return FailWith(injected);
-  return call(*device);
+  RecentDevice& recent = t_recent;
+  if (recent.inCall) {
+    auto device = FindHandleAs<CommDevice>(file);
+    return device ? CallDevice(*device, name, call) : FailWith(ERROR_INVALID_HANDLE);
+  }
+  if (recent.handle != file || !IsOpenHandle(file)) {
+    recent.device = FindHandleAs<CommDevice>(file);
+    recent.handle = recent.device ? file : nullptr;
+  }
+  if (!recent.device) return FailWith(ERROR_INVALID_HANDLE);
+  recent.inCall = true;
+  struct Leave {
+    bool& inCall;
+    ~Leave() { inCall = false; }
+  } leave{recent.inCall};
+  return CallDevice(*recent.device, name, call);
 }
 
 HANDLE Fail(DWORD code) {

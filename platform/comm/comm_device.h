@@ -122,6 +122,7 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   static void MarkPending(OVERLAPPED* overlapped);
 
   std::unique_ptr<ByteLine> line_;
+  const bool lineWatchesCalls_;
   int wakeFd_ = -1;
   std::thread driver_;
 

@@ -15,6 +15,18 @@ namespace {
 
 constexpr size_t kKeptHelpers = 4;
 
+// The events a turn's completions left to set, taken out under the device lock. The
+// thread keeps the list, and with it its room, from one turn to the next.
+std::vector<HANDLE>& SignalsToSet() {
+  static thread_local std::vector<HANDLE> due;
+  return due;
+}
+
+void SetAll(std::vector<HANDLE>& due) {
+  for (HANDLE event : due) SetEvent(event);
+  due.clear();
+}
+
 }  // namespace
 
 // Lets the thread that waits for a pending read or event wait take arriving bytes off the
@@ -55,7 +67,7 @@ void CommDevice::Run() {
       timeout = PollTimeoutMs(Clock::now());
     }
     const int ready = poll(fds, count, timeout);
-    std::vector<HANDLE> due;
+    std::vector<HANDLE>& due = SignalsToSet();
     {
       std::lock_guard lock(mutex_);
       if (stopping_) return;
@@ -73,7 +85,7 @@ void CommDevice::Run() {
     }
     // Signalled after the device lock is released, so that a woken caller does not at once
     // block on it. A caller learns of a completion by its event, as the API requires.
-    for (HANDLE event : due) SetEvent(event);
+    SetAll(due);
   }
 }
 
@@ -152,7 +164,7 @@ bool CommDevice::WaitersWatchLine() const {
 // wake as well; whichever comes first takes the bytes, the other finds none. What is left
 // with a deadline is the driver's to time, so it is told to look again.
 void CommDevice::ServeWaiter() {
-  std::vector<HANDLE> due;
+  std::vector<HANDLE>& due = SignalsToSet();
   {
     std::lock_guard lock(mutex_);
     if (stopping_ || gone_) return;
@@ -166,7 +178,7 @@ void CommDevice::ServeWaiter() {
     if (PollTimeoutMs(now) >= 0) Wake();
     TellDriverOfRoom();
   }
-  for (HANDLE event : due) SetEvent(event);
+  SetAll(due);
 }
 
 int CommDevice::PollTimeoutMs(TimePoint now) const {

@@ -136,6 +136,7 @@ class VirtualLine : public ByteLine {
     return status;
   }
 
+  bool WatchesCalls() const override { return true; }
   DWORD BeginCall(const char* name) override {
     std::lock_guard lock(port_->mutex_);
     port_->calls_.emplace_back(name);

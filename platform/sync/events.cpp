@@ -5,26 +5,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
-#include <vector>
 
-#include "platform/sync/handles.h"
+#include "platform/sync/event_object.h"
 #include "platform/sync/last_error.h"
 
 namespace platform {
-namespace {
-
-// One lock guards the state of every event; each waiter sleeps on its own condition, so a
-// SetEvent wakes only the threads that wait for that event. Waiters are woken after the
-// lock is released, so a woken thread does not at once block on the lock again.
-std::mutex& EventLock() {
-  static std::mutex* lock = new std::mutex;
-  return *lock;
-}
 
 // A thread's own wake-up descriptor, for the waits in which it polls helpers. Every waiter
 // of the thread holds it, so a SetEvent that rings it after the thread has ended still
@@ -41,14 +32,13 @@ class WakeFd {
   int fd_;
 };
 
-std::shared_ptr<const WakeFd> ThreadWakeFd() {
-  static thread_local const auto fd = std::make_shared<const WakeFd>();
-  return fd;
-}
-
+// A thread's waits share one waiter: it sleeps in one wait at a time. A wake meant for an
+// earlier wait of the thread only makes a later one look again. Each waiter sleeps on its
+// own condition, so a SetEvent wakes only the threads that wait for that event, after the
+// lock is released, so that a woken thread does not at once block on the lock again.
 struct Waiter {
   std::condition_variable wake;
-  const std::shared_ptr<const WakeFd> wakeFd = ThreadWakeFd();
+  const std::shared_ptr<const WakeFd> wakeFd = std::make_shared<const WakeFd>();
   const std::thread::id owner = std::this_thread::get_id();
   std::atomic<bool> polling{false};
 
@@ -64,139 +54,148 @@ struct Waiter {
   }
 };
 
-class EventObject : public KernelObject {
- public:
-  EventObject(bool manualReset, bool signalled)
-      : manualReset_(manualReset), signalled_(signalled) {}
+namespace {
 
-  // All of these run under EventLock.
-  std::vector<std::shared_ptr<Waiter>> Set() {
-    signalled_ = true;
-    return waiters_;
-  }
-  void Reset() { signalled_ = false; }
-  bool TryAcquire() {
-    if (!signalled_) return false;
-    if (!manualReset_) signalled_ = false;
-    return true;
-  }
-  void SetHelper(std::shared_ptr<EventHelper> helper) { helper_ = std::move(helper); }
-  const std::shared_ptr<EventHelper>& Helper() const { return helper_; }
-  const std::vector<std::shared_ptr<Waiter>>& Waiters() const { return waiters_; }
-  void AddWaiter(const std::shared_ptr<Waiter>& w) { waiters_.push_back(w); }
-  void RemoveWaiter(const std::shared_ptr<Waiter>& w) {
-    waiters_.erase(std::find(waiters_.begin(), waiters_.end(), w));
-  }
+using Clock = std::chrono::steady_clock;
 
- private:
-  const bool manualReset_;
-  bool signalled_;
-  std::vector<std::shared_ptr<Waiter>> waiters_;
-  std::shared_ptr<EventHelper> helper_;
+const std::shared_ptr<Waiter>& ThisThreadsWaiter() {
+  static thread_local const auto waiter = std::make_shared<Waiter>();
+  return waiter;
+}
+
+// The events of one wait, each with the handle it was named by.
+struct Named {
+  EventObject* event;
+  HANDLE handle;
 };
 
-std::shared_ptr<EventObject> FindEvent(HANDLE h) { return FindHandleAs<EventObject>(h); }
+class Events {
+ public:
+  bool Add(HANDLE handle) {
+    EventObject* event = EventObject::Find(handle);
+    if (!event) return false;
+    named_[size_++] = {event, handle};
+    return true;
+  }
+  size_t Size() const { return size_; }
+  EventObject& operator[](size_t i) const { return *named_[i].event; }
+  HANDLE HandleOf(size_t i) const { return named_[i].handle; }
 
-int FirstSignalled(const std::vector<std::shared_ptr<EventObject>>& events) {
-  for (size_t i = 0; i < events.size(); ++i) {
-    if (events[i]->TryAcquire()) return static_cast<int>(i);
+ private:
+  std::array<Named, MAXIMUM_WAIT_OBJECTS> named_;
+  size_t size_ = 0;
+};
+
+using Helpers = FewPointers<EventHelper>;
+
+int FirstSignalled(const Events& events) {
+  for (size_t i = 0; i < events.Size(); ++i) {
+    if (events[i].TryAcquire(events.HandleOf(i))) return static_cast<int>(i);
   }
   return -1;
 }
 
-std::vector<std::shared_ptr<EventHelper>> Helpers(
-    const std::vector<std::shared_ptr<EventObject>>& events) {
-  std::vector<std::shared_ptr<EventHelper>> helpers;
-  for (const auto& e : events) {
-    if (e->Helper()) helpers.push_back(e->Helper());
+void GatherHelpers(const Events& events, Helpers& helpers) {
+  helpers.Clear();
+  for (size_t i = 0; i < events.Size(); ++i) {
+    if (events[i].Helper()) helpers.AddOnce(events[i].Helper());
   }
-  return helpers;
+}
+
+void WakeWaitersOf(EventObject& event) {
+  FewPointers<Waiter> waiters;
+  {
+    std::lock_guard lock(EventObject::Lock());
+    event.GatherWaiters(waiters);
+  }
+  for (size_t i = 0; i < waiters.Size(); ++i) waiters[i].Wake();
+}
+
+int MillisLeft(Clock::time_point deadline) {
+  const auto left = deadline - Clock::now();
+  return static_cast<int>(
+      std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
 }
 
 // Sleeps in one poll on the thread's wake-up descriptor and the helpers' descriptors, and
 // lets each ready helper do its work here. Returns false when the time ran out.
-bool PollHelpers(const std::vector<std::shared_ptr<EventHelper>>& helpers, int wakeFd,
-                 std::chrono::steady_clock::time_point deadline, bool limited) {
-  std::vector<pollfd> fds{{wakeFd, POLLIN, 0}};
-  for (const auto& h : helpers) fds.push_back({h->PollFd(), POLLIN, 0});
-  int timeout = -1;
-  if (limited) {
-    const auto left = deadline - std::chrono::steady_clock::now();
-    timeout = static_cast<int>(
-        std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
-  }
-  const int ready = poll(fds.data(), fds.size(), timeout);
+bool PollHelpers(const Helpers& helpers, int wakeFd, Clock::time_point deadline, bool limited) {
+  std::array<pollfd, MAXIMUM_WAIT_OBJECTS + 1> fds;
+  fds[0] = {wakeFd, POLLIN, 0};
+  for (size_t i = 0; i < helpers.Size(); ++i) fds[i + 1] = {helpers[i].PollFd(), POLLIN, 0};
+  const int ready = poll(fds.data(), helpers.Size() + 1, limited ? MillisLeft(deadline) : -1);
   if (fds[0].revents) {
     uint64_t value;
     if (read(wakeFd, &value, sizeof value) < 0) {
       // Not rung.
     }
   }
-  for (size_t i = 1; i < fds.size(); ++i) {
-    if (fds[i].revents) helpers[i - 1]->Serve();
-    if (fds[i].fd >= 0) helpers[i - 1]->Unpolled();
+  for (size_t i = 0; i < helpers.Size(); ++i) {
+    if (fds[i + 1].revents) helpers[i].Serve();
+    if (fds[i + 1].fd >= 0) helpers[i].Unpolled();
   }
   return !(limited && ready == 0);
 }
 
-DWORD WaitAny(const std::vector<std::shared_ptr<EventObject>>& events, DWORD milliseconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  std::unique_lock lock(EventLock());
+// Sleeps on the waiter's condition, or in a poll while helpers are attached, until one of
+// the events is signalled or the time is up. Runs under the lock, which it lets go while
+// it sleeps.
+int SleepUntilSignalled(const Events& events, Waiter& waiter, std::unique_lock<std::mutex>& lock,
+                        Clock::time_point deadline, bool limited) {
+  Helpers helpers;
+  int index;
+  while ((index = FirstSignalled(events)) < 0) {
+    GatherHelpers(events, helpers);
+    if (!helpers.Empty()) {
+      waiter.polling = true;
+      lock.unlock();
+      const bool inTime = PollHelpers(helpers, waiter.wakeFd->Get(), deadline, limited);
+      lock.lock();
+      if (!inTime) return FirstSignalled(events);
+    } else if (!limited) {
+      waiter.wake.wait(lock);
+    } else if (waiter.wake.wait_until(lock, deadline) == std::cv_status::timeout) {
+      return FirstSignalled(events);
+    }
+  }
+  return index;
+}
+
+// A waiter registers before it looks again, and a setter looks for waiters after it set:
+// one of the two sees the other.
+DWORD WaitAny(const Events& events, DWORD milliseconds) {
   int index = FirstSignalled(events);
   if (index >= 0) return WAIT_OBJECT_0 + index;
   if (milliseconds == 0) return WAIT_TIMEOUT;
-  auto waiter = std::make_shared<Waiter>();
-  for (auto& e : events) e->AddWaiter(waiter);
-  const bool limited = milliseconds != INFINITE;
-  while ((index = FirstSignalled(events)) < 0) {
-    const auto helpers = Helpers(events);
-    if (!helpers.empty()) {
-      waiter->polling = true;
-      lock.unlock();
-      const bool inTime = PollHelpers(helpers, waiter->wakeFd->Get(), deadline, limited);
-      lock.lock();
-      if (!inTime) {
-        index = FirstSignalled(events);
-        break;
-      }
-    } else if (!limited) {
-      waiter->wake.wait(lock);
-    } else if (waiter->wake.wait_until(lock, deadline) == std::cv_status::timeout) {
-      index = FirstSignalled(events);
-      break;
-    }
-  }
-  for (auto& e : events) e->RemoveWaiter(waiter);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+  const std::shared_ptr<Waiter>& waiter = ThisThreadsWaiter();
+  std::unique_lock lock(EventObject::Lock());
+  for (size_t i = 0; i < events.Size(); ++i) events[i].AddWaiter(waiter);
+  index = SleepUntilSignalled(events, *waiter, lock, deadline, milliseconds != INFINITE);
+  waiter->polling = false;
+  for (size_t i = 0; i < events.Size(); ++i) events[i].RemoveWaiter(waiter);
   return index >= 0 ? WAIT_OBJECT_0 + index : WAIT_TIMEOUT;
 }
 
 }  // namespace
 }  // namespace platform
 
-using platform::FindEvent;
+using platform::EventObject;
 
 HANDLE CreateEventA(void*, BOOL manualReset, BOOL initialState, LPCSTR) {
-  return platform::InsertHandle(
-      std::make_shared<platform::EventObject>(manualReset != FALSE, initialState != FALSE));
+  return EventObject::Create(manualReset != FALSE, initialState != FALSE);
 }
 
 BOOL SetEvent(HANDLE event) {
-  auto e = FindEvent(event);
-  if (!e) return platform::FailWith(ERROR_INVALID_HANDLE);
-  std::vector<std::shared_ptr<platform::Waiter>> waiters;
-  {
-    std::lock_guard lock(platform::EventLock());
-    waiters = e->Set();
-  }
-  for (auto& w : waiters) w->Wake();
+  EventObject* e = EventObject::Find(event);
+  if (!e || !e->Set(event)) return platform::FailWith(ERROR_INVALID_HANDLE);
+  if (e->HasWaiters()) platform::WakeWaitersOf(*e);
   return TRUE;
 }
 
 BOOL ResetEvent(HANDLE event) {
-  auto e = FindEvent(event);
-  if (!e) return platform::FailWith(ERROR_INVALID_HANDLE);
-  std::lock_guard lock(platform::EventLock());
-  e->Reset();
+  EventObject* e = EventObject::Find(event);
+  if (!e || !e->Reset(event)) return platform::FailWith(ERROR_INVALID_HANDLE);
   return TRUE;
 }
 
@@ -209,11 +208,9 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     SetLastError(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
   }
-  std::vector<std::shared_ptr<platform::EventObject>> events;
-  events.reserve(count);
+  platform::Events events;
   for (DWORD i = 0; i < count; ++i) {
-    events.push_back(FindEvent(handles[i]));
-    if (!events.back()) {
+    if (!events.Add(handles[i])) {
       SetLastError(ERROR_INVALID_HANDLE);
       return WAIT_FAILED;
     }
@@ -223,25 +220,27 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
 
 namespace platform {
 
-void AttachEventHelper(HANDLE event, std::shared_ptr<EventHelper> helper) {
-  auto e = FindEvent(event);
-  if (!e) return;
-  std::vector<std::shared_ptr<Waiter>> waiters;
+// A device attaches its helper on every operation that goes pending, mostly to the events
+// it is on already.
+void AttachEventHelper(HANDLE event, const std::shared_ptr<EventHelper>& helper) {
+  EventObject* e = EventObject::Find(event);
+  if (!e || e->HasHelper(helper.get())) return;
+  FewPointers<Waiter> waiters;
   {
-    std::lock_guard lock(EventLock());
-    if (e->Helper() == helper) return;  // its waiters already poll it
-    e->SetHelper(std::move(helper));
-    waiters = e->Waiters();
+    std::lock_guard lock(EventObject::Lock());
+    if (!e->Serves(event) || e->Helper() == helper) return;  // its waiters already poll it
+    e->SetHelper(helper);
+    e->GatherWaiters(waiters);
   }
   // A thread already waiting learns of the helper on its next turn.
-  for (auto& w : waiters) w->Wake();
+  for (size_t i = 0; i < waiters.Size(); ++i) waiters[i].Wake();
 }
 
 void DetachEventHelper(HANDLE event, const EventHelper* helper) {
-  auto e = FindEvent(event);
+  EventObject* e = EventObject::Find(event);
   if (!e) return;
-  std::lock_guard lock(EventLock());
-  if (e->Helper().get() == helper) e->SetHelper(nullptr);
+  std::lock_guard lock(EventObject::Lock());
+  if (e->Serves(event) && e->Helper().get() == helper) e->SetHelper(nullptr);
 }
 
 }  // namespace platform

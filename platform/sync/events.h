@@ -30,7 +30,7 @@ class EventHelper {
   virtual void Unpolled() {}
 };
 
-void AttachEventHelper(HANDLE event, std::shared_ptr<EventHelper> helper);
+void AttachEventHelper(HANDLE event, const std::shared_ptr<EventHelper>& helper);
 // Detaches the helper if it is still the event's: another may have taken its place.
 void DetachEventHelper(HANDLE event, const EventHelper* helper);
 

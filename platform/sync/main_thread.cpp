@@ -1,11 +1,11 @@
 #include "platform/sync/main_thread.h"
 
 #include <condition_variable>
-#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/process/error_display.h"
 #include "platform/sync/main_thread_signal.h"
@@ -26,25 +26,53 @@ struct Request {
 struct CallQueue {
   std::mutex mutex;
   MainThreadSignal mainWaiters;  // the main thread, waiting in ServeMainThreadUntil
-  std::deque<std::shared_ptr<Request>> requests;
+  std::vector<std::shared_ptr<Request>> requests;
+  // What the last batch was taken in, kept for the next so that a batch allocates nothing;
+  // a call that serves the queue from inside a call of a batch takes a fresh one.
+  std::vector<std::shared_ptr<Request>> spare;
+  // Requests nobody waited for, done with and kept for the next Queue: a port hands a
+  // batch over for every event, and each would otherwise be made on one thread and freed
+  // on another.
+  std::vector<std::shared_ptr<Request>> recycled;
   std::function<void()> wakeup;
 };
+
+constexpr size_t kRecycled = 8;
 
 CallQueue& Calls() {
   static CallQueue* queue = new CallQueue;
   return *queue;
 }
 
-void Enqueue(const std::shared_ptr<Request>& request) {
+// A request for the call, recycled when one is at hand; it is queued at once.
+void Enqueue(std::function<void()>&& call, const std::shared_ptr<Request>& blocking) {
   CallQueue& q = Calls();
   std::function<void()> wakeup;
   {
     std::lock_guard lock(q.mutex);
-    q.requests.push_back(request);
+    if (blocking) {
+      q.requests.push_back(blocking);
+    } else if (q.recycled.empty()) {
+      q.requests.push_back(std::make_shared<Request>());
+    } else {
+      q.requests.push_back(std::move(q.recycled.back()));
+      q.recycled.pop_back();
+    }
+    if (!blocking) q.requests.back()->call = std::move(call);
     wakeup = q.wakeup;
   }
   q.mainWaiters.Notify();
   if (wakeup) wakeup();
+}
+
+// Under the queue's lock, once the batch has run and let go of its calls: a request
+// nobody else holds is reused.
+void Recycle(CallQueue& q, std::vector<std::shared_ptr<Request>>& batch) {
+  for (auto& request : batch) {
+    if (request->blocking || request.use_count() != 1 || q.recycled.size() == kRecycled) continue;
+    q.recycled.push_back(std::move(request));
+  }
+  batch.clear();
 }
 
 void Run(Request& request) {
@@ -53,6 +81,20 @@ void Run(Request& request) {
   } catch (...) {
     request.error = std::current_exception();
   }
+}
+
+// Only a blocking request has a thread waiting for it to be done. What another's call
+// held goes now, outside the lock.
+void Finish(CallQueue& q, Request& request) {
+  if (!request.blocking) {
+    if (request.error) ShowError(request.error);
+    request.call = nullptr;
+    request.error = nullptr;
+    return;
+  }
+  std::lock_guard lock(q.mutex);
+  request.done = true;
+  request.finished.notify_all();
 }
 
 }  // namespace
@@ -67,35 +109,33 @@ void Synchronize(const std::function<void()>& call) {
   auto request = std::make_shared<Request>();
   request->call = call;
   request->blocking = true;
-  Enqueue(request);
+  Enqueue(nullptr, request);
   CallQueue& q = Calls();
   std::unique_lock lock(q.mutex);
   request->finished.wait(lock, [&] { return request->done; });
   if (request->error) std::rethrow_exception(request->error);
 }
 
-void Queue(std::function<void()> call) {
-  auto request = std::make_shared<Request>();
-  request->call = std::move(call);
-  Enqueue(request);
-}
+void Queue(std::function<void()> call) { Enqueue(std::move(call), nullptr); }
 
 bool CheckSynchronize() {
   if (!IsMainThread()) return false;
   CallQueue& q = Calls();
-  std::deque<std::shared_ptr<Request>> batch;
+  std::vector<std::shared_ptr<Request>> batch;
   {
     std::lock_guard lock(q.mutex);
+    batch.swap(q.spare);
     batch.swap(q.requests);
   }
   for (auto& request : batch) {
     Run(*request);
-    if (!request->blocking && request->error) ShowError(request->error);
-    std::lock_guard lock(q.mutex);
-    request->done = true;
-    request->finished.notify_all();
+    Finish(q, *request);
   }
-  return !batch.empty();
+  const bool ran = !batch.empty();
+  std::lock_guard lock(q.mutex);
+  Recycle(q, batch);
+  if (batch.capacity() > q.spare.capacity()) q.spare.swap(batch);
+  return ran;
 }
 
 void SetMainThreadWakeup(std::function<void()> wakeup) {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -32,7 +34,8 @@ class MainThreadSignal {
 #ifdef _WIN32
   HANDLE event_;
 #else
-  std::condition_variable condition_;
+  std::atomic<uint32_t> notices_{0};
+  std::atomic<int> sleepers_{0};
 #endif
 };
 
