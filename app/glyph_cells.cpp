@@ -57,9 +57,11 @@ void GlyphCells::DrawRow(QImage& canvas, int x, int y, std::string_view bytes, b
   const size_t fit = static_cast<size_t>(std::max(0, (canvas.width() - left) / deviceWidth_));
   const size_t count = std::min(bytes.size(), fit);
   const size_t cellBytes = static_cast<size_t>(deviceWidth_) * 4;
+  uchar* const pixels = canvas.bits();
+  const qsizetype stride = canvas.bytesPerLine();
   for (int line = std::max(0, -top); line < deviceHeight_ && top + line < canvas.height(); ++line) {
     const uchar* source = cells.constScanLine(line);
-    uchar* target = canvas.scanLine(top + line) + static_cast<size_t>(left) * 4;
+    uchar* target = pixels + (top + line) * stride + static_cast<size_t>(left) * 4;
     for (size_t i = 0; i < count; ++i) {
       std::memcpy(target + i * cellBytes, source + static_cast<unsigned char>(bytes[i]) * cellBytes,
                   cellBytes);
