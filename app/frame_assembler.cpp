@@ -3,7 +3,13 @@
 namespace console {
 namespace {
 
-constexpr std::string_view kEnds("\x02\n", 2);  // what ends the bytes of a frame
+// Where the bytes of a frame end: at its LF, or at an STX that starts the next one.
+size_t FindEnd(std::string_view bytes, size_t from) {
+  for (size_t i = from; i < bytes.size(); ++i) {
+    if (bytes[i] == FrameAssembler::LF || bytes[i] == FrameAssembler::STX) return i;
+  }
+  return std::string_view::npos;
+}
 
 }  // namespace
 
@@ -37,7 +43,7 @@ void FrameAssembler::Restart(const Sink& sink) {
 // The frame so far is rxFrame_ followed by the bytes from `from`; a frame wholly inside
 // one delivery is handed on where it lies, without a copy. Gives where scanning goes on.
 size_t FrameAssembler::ScanFrame(std::string_view bytes, size_t from, const Sink& sink) {
-  const size_t stop = bytes.find_first_of(kEnds, rxFrame_.empty() ? from + 1 : from);
+  const size_t stop = FindEnd(bytes, rxFrame_.empty() ? from + 1 : from);
   const size_t end = stop == std::string_view::npos ? bytes.size() : stop;
   if (rxFrame_.size() + (end - from) > kMaxFrame) {
     const size_t over = from + (kMaxFrame - rxFrame_.size());

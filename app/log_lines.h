@@ -24,14 +24,17 @@ class LogLines {
   // Lets every line go.
   void Clear();
 
-  size_t Count() const { return lines_.size(); }
+  size_t Count() const { return count_; }
   size_t Bytes() const { return bytes_; }
   // Line 0 is the oldest one kept; the view lasts until the next Append or Clear.
-  std::string_view Line(size_t index) const { return lines_[index]; }
+  std::string_view Line(size_t index) const {
+    const size_t at = first_ + index;
+    return lines_[at < lines_.size() ? at : at - lines_.size()];
+  }
   // Lines appended, and lines let go, since the log began: a view that shows the lines
   // tells from them what changed since it looked.
   uint64_t Appended() const { return appended_; }
-  uint64_t Dropped() const { return appended_ - lines_.size(); }
+  uint64_t Dropped() const { return appended_ - count_; }
   // Every line, each followed by an LF.
   std::string Text() const;
 
@@ -44,11 +47,14 @@ class LogLines {
   };
 
   char* Room(size_t size);
+  void Keep(std::string_view line);
   void DropOldest();
 
   size_t maxLines_;
   size_t maxBytes_;
-  std::deque<std::string_view> lines_;
+  std::vector<std::string_view> lines_;  // a ring from first_, grown up to maxLines_
+  size_t first_ = 0;
+  size_t count_ = 0;
   std::deque<Block> blocks_;
   std::vector<Block> spare_;
   size_t bytes_ = 0;

@@ -1,8 +1,10 @@
 #include "app/log_menu.h"
 
 #include <QActionGroup>
+#include <QKeySequence>
 #include <QMenu>
-#include <QPlainTextEdit>
+
+#include "app/log_view.h"
 
 namespace console {
 namespace {
@@ -38,9 +40,19 @@ void AddControlBytesChoices(QMenu* menu, ControlBytes current,
 
 }  // namespace
 
-QMenu* BuildLogMenu(QPlainTextEdit* log, const LogOptions& options, bool recording, bool polling,
+QMenu* BuildLogMenu(LogView* log, const LogOptions& options, bool recording, bool polling,
                     const LogMenuActions& actions) {
-  QMenu* menu = log->createStandardContextMenu();
+  auto* menu = new QMenu(log);
+  QAction* copy = menu->addAction(QStringLiteral("Copy"));
+  copy->setShortcut(QKeySequence::Copy);
+  copy->setObjectName(QStringLiteral("copy"));
+  copy->setEnabled(!log->SelectedText().isEmpty());
+  QObject::connect(copy, &QAction::triggered, log, [log] { log->CopySelection(); });
+  QAction* all = menu->addAction(QStringLiteral("Select All"));
+  all->setShortcut(QKeySequence::SelectAll);
+  all->setObjectName(QStringLiteral("select-all"));
+  QObject::connect(all, &QAction::triggered, log, [log] { log->SelectAll(); });
+  menu->addSeparator();
   QAction* copyAll = menu->addAction(QStringLiteral("Copy all"));
   copyAll->setObjectName(QStringLiteral("copy-all"));
   QObject::connect(copyAll, &QAction::triggered, menu, [f = actions.copyAll] { f(); });

@@ -5,9 +5,10 @@
 #include "app/log_options.h"
 
 class QMenu;
-class QPlainTextEdit;
 
 namespace console {
+
+class LogView;
 
 // What the log's context menu does; the window carries it out.
 struct LogMenuActions {
@@ -21,9 +22,9 @@ struct LogMenuActions {
   std::function<void(bool)> setReconnect;
 };
 
-// The log's context menu: the editor's own entries, then the technician's switches, each
+// The log's context menu: copying what is picked, then the technician's switches, each
 // action named ("timestamps", "control-marks", "record", ...) so that tests can find it.
-QMenu* BuildLogMenu(QPlainTextEdit* log, const LogOptions& options, bool recording, bool polling,
+QMenu* BuildLogMenu(LogView* log, const LogOptions& options, bool recording, bool polling,
                     const LogMenuActions& actions);
 
 }  // namespace console

@@ -6,18 +6,21 @@
 
 #include "app/log_lines.h"
 
-class QPlainTextEdit;
+class QWidget;
 
 namespace console {
 
-// Writes the log's lines into its store at once and shows them in the view. Received lines
-// reach the view in batches, one append for all that came in an interval, so a fast stream
-// cannot keep the window from answering; the view lets go of what the store let go of.
+class LogView;
+
+// Writes the log's lines into its store at once; the view is told in batches, one look
+// for all the lines that came in an interval, so a fast stream cannot keep the window from
+// answering. The batch timer runs only while lines wait to be shown.
 class LogWriter : public QObject {
  public:
   static constexpr int kBatchMs = 30;
 
-  explicit LogWriter(QPlainTextEdit* view);
+  // Makes the view of the log in parent.
+  explicit LogWriter(QWidget* parent);
 
   // Shown at once, after whatever waits, so the log keeps the order of events.
   void AddNow(std::string_view line);
@@ -26,17 +29,13 @@ class LogWriter : public QObject {
   void Clear();
 
   const LogLines& Lines() const { return lines_; }
+  LogView* View() const { return view_; }
 
  private:
-  QPlainTextEdit* view_;
-  QTimer timer_;
   LogLines lines_;
-  uint64_t shownAppended_ = 0;  // lines_.Appended() when the view last caught up
-  size_t shownCount_ = 0;       // lines in the view
+  LogView* view_;
+  QTimer timer_;
+  bool pending_ = false;
 };
-
-// A log line as the view shows it: one character per byte, and a CR or LF inside the line
-// as its control picture, so that one line of the log is one line on screen.
-QString ShownLine(std::string_view line);
 
 }  // namespace console

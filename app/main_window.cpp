@@ -5,13 +5,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QToolButton>
 
 #include "app/error_display.h"
 #include "app/func_p.h"
+#include "app/log_view.h"
 #include "app/log_writer.h"
 #include "app/port_trouble.h"
 #include "app/settings_file.h"
@@ -152,16 +152,13 @@ void TVex_ComTestF::BuildLogArea(QWidget* client) {
   speedButton1_->setText(QStringLiteral("Clear"));
   speedButton1_->setAutoRaise(true);
   speedButton1_->setFocusPolicy(Qt::NoFocus);
-  memo1_ = new QPlainTextEdit(client);
+  log_ = new LogWriter(client);
+  memo1_ = log_->View();
   memo1_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(memo1_, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { ShowLogMenu(at); });
-  log_ = new LogWriter(memo1_);
   connect(speedButton1_, &QToolButton::clicked, this, [this] { log_->Clear(); });
   memo1_->setFrameStyle(QFrame::Box | QFrame::Plain);
-  memo1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  memo1_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  memo1_->setStyleSheet(QStringLiteral("QPlainTextEdit { background: black; color: lime; }"));
 }
 
 void TVex_ComTestF::BuildStatusBar() {

@@ -18,12 +18,12 @@ class QFrame;
 class QLabel;
 class QMenu;
 class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
 class QToolButton;
 
 namespace console {
 
+class LogView;
 class LogWriter;
 
 // The command presets' combo box; Qt tells of no closed drop-down list, this one does.
@@ -64,7 +64,7 @@ class TVex_ComTestF : public QMainWindow {
   QPushButton* BitBtn1() const { return bitBtn1_; }
   QPushButton* BbtExit() const { return bbtExit_; }
   QToolButton* SpeedButton1() const { return speedButton1_; }
-  QPlainTextEdit* Memo1() const { return memo1_; }
+  LogView* Memo1() const { return memo1_; }
   QString PanelText(int index) const;
   QString PanelTip(int index) const;
   const std::string& SettingsFile() const { return settingsFile_; }
@@ -138,7 +138,7 @@ class TVex_ComTestF : public QMainWindow {
   QPushButton* bbtExit_ = nullptr;
   QLabel* label1_ = nullptr;
   QToolButton* speedButton1_ = nullptr;
-  QPlainTextEdit* memo1_ = nullptr;
+  LogView* memo1_ = nullptr;
   LogWriter* log_ = nullptr;
   std::array<QLabel*, 4> panels_{};
   bool shown_ = false;

@@ -5,7 +5,6 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTime>
 #include <QTimer>
@@ -15,6 +14,7 @@
 #include "app/error_display.h"
 #include "app/func_p.h"
 #include "app/log_menu.h"
+#include "app/log_view.h"
 #include "app/log_writer.h"
 #include "app/main_window.h"
 #include "app/port_trouble.h"

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QPlainTextEdit>
 #include <memory>
 #include <string>
 #include <vector>
