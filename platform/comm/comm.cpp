@@ -5,6 +5,8 @@
 #include <memory>
 
 #include "platform/comm/comm_device.h"
+#include "platform/comm/network/network_line.h"
+#include "platform/comm/network/network_port_name.h"
 #include "platform/comm/posix_line.h"
 #include "platform/comm/virtual_line.h"
 #include "platform/sync/events.h"
@@ -73,6 +75,12 @@ BOOL OnDevice(HANDLE file, const char* name, Call call) {
   return CallDevice(*recent.device, name, call);
 }
 
+std::unique_ptr<ByteLine> OpenLine(const std::string& port, DWORD& error) {
+  if (auto line = OpenVirtualLine(port, error); line || error) return line;
+  if (IsNetworkPortName(port)) return OpenNetworkLine(port, error);
+  return OpenPosixLine(DevicePathForPort(port), error);
+}
+
 HANDLE Fail(DWORD code) {
   SetLastError(code);
   return INVALID_HANDLE_VALUE;
@@ -81,6 +89,7 @@ HANDLE Fail(DWORD code) {
 }  // namespace
 
 std::string DevicePathForPort(const std::string& name) {
+  if (IsNetworkPortName(name)) return name;
   if (const int n = ComNumber(name); n > 0) return "/dev/ttyS" + std::to_string(n - 1);
   if (!name.empty() && name[0] == '/') return name;
   return "/dev/" + name;
@@ -92,8 +101,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {
   if (!name || !*name) return platform::Fail(ERROR_FILE_NOT_FOUND);
   const std::string port = platform::StripDevicePrefix(name);
   DWORD error = 0;
-  std::unique_ptr<platform::ByteLine> line = platform::OpenVirtualLine(port, error);
-  if (!line && error == 0) line = platform::OpenPosixLine(platform::DevicePathForPort(port), error);
+  std::unique_ptr<platform::ByteLine> line = platform::OpenLine(port, error);
   if (!line) return platform::Fail(error);
   return platform::InsertHandle(std::make_shared<platform::CommDevice>(std::move(line)));
 }

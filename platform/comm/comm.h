@@ -29,8 +29,8 @@ BOOL CancelIoEx(HANDLE file, OVERLAPPED* overlapped);
 namespace platform {
 
 // Where a port name leads on this system. On Linux "COMn" is /dev/ttyS(n-1), an absolute
-// path is used as it is, any other name is looked up in /dev; on Windows a name is a
-// device in the "\\.\" namespace.
+// path is used as it is, a network port (rfc2217://, socket://) is its own name, any other
+// name is looked up in /dev; on Windows a name is a device in the "\\.\" namespace.
 std::string DevicePathForPort(const std::string& name);
 
 }  // namespace platform

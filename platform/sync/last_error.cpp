@@ -32,6 +32,11 @@ namespace platform {
 // ENAMETOOLONG   206 ERROR_FILENAME_EXCED_RANGE
 // ECANCELED,EINTR 995 ERROR_OPERATION_ABORTED
 // EINPROGRESS    997 ERROR_IO_PENDING
+// ENETUNREACH    10051 WSAENETUNREACH            connecting to a network port: Windows'
+// ECONNRESET     10054 WSAECONNRESET             own socket errors
+// ETIMEDOUT      10060 WSAETIMEDOUT
+// ECONNREFUSED   10061 WSAECONNREFUSED
+// EHOSTUNREACH   10065 WSAEHOSTUNREACH
 // anything else  31 ERROR_GEN_FAILURE
 DWORD Win32ErrorFromErrno(int err) {
   switch (err) {
@@ -73,6 +78,16 @@ DWORD Win32ErrorFromErrno(int err) {
       return ERROR_OPERATION_ABORTED;
     case EINPROGRESS:
       return ERROR_IO_PENDING;
+    case ENETUNREACH:
+      return WSAENETUNREACH;
+    case ECONNRESET:
+      return WSAECONNRESET;
+    case ETIMEDOUT:
+      return WSAETIMEDOUT;
+    case ECONNREFUSED:
+      return WSAECONNREFUSED;
+    case EHOSTUNREACH:
+      return WSAEHOSTUNREACH;
     default:
       return ERROR_GEN_FAILURE;
   }
