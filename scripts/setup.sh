@@ -11,6 +11,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   qemu-system-x86 busybox-static cpio xz-utils
   libserialport-dev qt6-serialport-dev libusbredirparser-dev
+  ser2net python3-serial
   "$@"
 )
 
@@ -25,6 +26,6 @@ if ((${#missing[@]})); then
   sudo=""
   if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
   echo "Installing: ${missing[*]}"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi

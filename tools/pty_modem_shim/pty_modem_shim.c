@@ -1,8 +1,9 @@
 // Loaded (LD_PRELOAD) into the programs that refuse a pty because the kernel refuses the
-// modem-line calls there: the libserialport peer, CuteCom and GTKTerm. Where such a call
-// fails with ENOTTY it answers as a port with only three wires would: DTR and RTS read
-// back as last set (both up from the open, as the kernel raises them), and no input line
-// is ever up. Every other call goes through.
+// modem-line calls there: the libserialport peer, CuteCom and GTKTerm, and pyserial's
+// network server in the network tests. Where such a call fails with ENOTTY it answers as a
+// port with only three wires would: DTR and RTS read back as last set (both up from the
+// open, as the kernel raises them), and no input line is ever up. Every other call goes
+// through.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>

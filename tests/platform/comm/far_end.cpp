@@ -8,6 +8,7 @@
 #include <atomic>
 #include <stdexcept>
 
+#include "network_servers.h"
 #include "platform/comm/virtual_line.h"
 #include "real_ports.h"
 
@@ -128,6 +129,33 @@ class RealFarEnd : public DescriptorFarEnd {
   bool vanished_ = false;
 };
 
+// A pty behind a network server: the device under test opens the server's URL, the test
+// holds the pty's master. It vanishes as a device server switched off does.
+class NetworkFarEnd : public DescriptorFarEnd {
+ public:
+  explicit NetworkFarEnd(ServedPty::Server server) : server_(server), served_(server) {
+    if (!served_.Serving()) throw std::runtime_error("the server did not start");
+    fd_ = dup(served_.Master());
+  }
+
+  std::string PortName() const override { return served_.Url(); }
+  void Vanish() override { served_.Stop(); }
+  // The server's queues and the connection's take any amount.
+  bool CanStall() const override { return false; }
+  size_t StallAfter() const override { return 0; }
+  void Stall() override {}
+  // ser2net takes FLOWCONTROL-SUSPEND as holding its own output; pyserial ignores it.
+  bool SeesFlowCharacters() const override { return false; }
+  // ser2net does not confirm 1.5 stop bits on a pty, pyserial's server no parity there.
+  bool TakesEveryFormat() const override { return false; }
+  // pyserial's server serves one connection at a time and needs seconds to let one go.
+  bool ReopensAtOnce() const override { return server_ != ServedPty::Server::Pyserial; }
+
+ private:
+  ServedPty::Server server_;
+  ServedPty served_;
+};
+
 }  // namespace
 
 std::unique_ptr<FarEnd> MakeFarEnd(const Line& line) {
@@ -138,6 +166,10 @@ std::unique_ptr<FarEnd> MakeFarEnd(const Line& line) {
       return std::make_unique<PtyFarEnd>();
     case LineKind::Real:
       return std::make_unique<RealFarEnd>(line);
+    case LineKind::Ser2net:
+      return std::make_unique<NetworkFarEnd>(ServedPty::Server::Ser2net);
+    case LineKind::Pyserial:
+      return std::make_unique<NetworkFarEnd>(ServedPty::Server::Pyserial);
   }
   return nullptr;
 }

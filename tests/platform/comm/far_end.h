@@ -29,11 +29,18 @@ class FarEnd {
   // A real line without flow control cannot be stalled; only a USB adapter can vanish.
   virtual bool CanStall() const { return true; }
   virtual bool CanVanish() const { return true; }
+  // Input flow control reaches the far end as the XOFF and XON characters.
+  virtual bool SeesFlowCharacters() const { return true; }
+  // The far port takes every character format Windows' checks let through.
+  virtual bool TakesEveryFormat() const { return true; }
+  // A port closed can be opened again at once.
+  virtual bool ReopensAtOnce() const { return true; }
 };
 
-// A line the behaviour suite runs on: the in-memory line, a pty pair, or two real ports of
-// the driver rig wired together (the port under test and its far end).
-enum class LineKind { Virtual, Pty, Real };
+// A line the behaviour suite runs on: the in-memory line, a pty pair, two real ports of
+// the driver rig wired together (the port under test and its far end), or a pty pair
+// behind a network server (ser2net or pyserial's, telnet with the COM port option).
+enum class LineKind { Virtual, Pty, Real, Ser2net, Pyserial };
 struct Line {
   LineKind kind;
   std::string device;

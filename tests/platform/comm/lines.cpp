@@ -13,6 +13,10 @@ std::string LineName(const Line& line) {
       return "Pty";
     case LineKind::Real:
       return line.device;
+    case LineKind::Ser2net:
+      return "Ser2net";
+    case LineKind::Pyserial:
+      return "Pyserial";
   }
   return "";
 }
