@@ -7,6 +7,9 @@ mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 mkdir -p /dev/pts && mount -t devpts devpts /dev/pts
 mount -t tmpfs tmp /tmp
+# Loopback for the device-server cases, with an address of its own besides 127.0.0.1: a
+# lookup that asks for configured addresses counts no other.
+ip link set lo up && ip addr add 10.0.2.15/32 dev lo
 for m in usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio; do insmod /modules/$m.ko; done
 # The adapters by what they say they are: QEMU's model, and the emulated chip whose
 # controls are on the PCI UART (ttyS4) when the host runs it.

@@ -52,6 +52,14 @@ for lib in $(ldd "$binary" | grep -oE '/[^ ]+'); do
   mkdir -p "$root$(dirname "$lib")"
   cp -L "$lib" "$root$lib"
 done
+# ser2net and the gensio modules it loads, at their own paths, for the device-server cases.
+if [ -x /usr/sbin/ser2net ]; then
+  served=(/usr/sbin/ser2net /usr/libexec/*/gensio/*/libgensio_{net,telnet,serialdev}.so)
+  for f in "${served[@]}" $(ldd "${served[@]}" | grep -oE '=> /[^ ]+' | cut -c4- | sort -u); do
+    mkdir -p "$root$(dirname "$f")"
+    cp -L "$f" "$root$f"
+  done
+fi
 printf '%s\n' "$@" > "$root/rig/args"
 cp "$here/guest-init.sh" "$root/init"
 chmod +x "$root/init"

@@ -133,7 +133,7 @@ class RealFarEnd : public DescriptorFarEnd {
 // holds the pty's master. It vanishes as a device server switched off does.
 class NetworkFarEnd : public DescriptorFarEnd {
  public:
-  explicit NetworkFarEnd(ServedPty::Server server) : server_(server), served_(server) {
+  explicit NetworkFarEnd(ServedPort::Server server) : server_(server), served_(server) {
     if (!served_.Serving()) throw std::runtime_error("the server did not start");
     fd_ = dup(served_.Master());
   }
@@ -149,11 +149,11 @@ class NetworkFarEnd : public DescriptorFarEnd {
   // ser2net does not confirm 1.5 stop bits on a pty, pyserial's server no parity there.
   bool TakesEveryFormat() const override { return false; }
   // pyserial's server serves one connection at a time and needs seconds to let one go.
-  bool ReopensAtOnce() const override { return server_ != ServedPty::Server::Pyserial; }
+  bool ReopensAtOnce() const override { return server_ != ServedPort::Server::Pyserial; }
 
  private:
-  ServedPty::Server server_;
-  ServedPty served_;
+  ServedPort::Server server_;
+  ServedPort served_;
 };
 
 }  // namespace
@@ -167,9 +167,9 @@ std::unique_ptr<FarEnd> MakeFarEnd(const Line& line) {
     case LineKind::Real:
       return std::make_unique<RealFarEnd>(line);
     case LineKind::Ser2net:
-      return std::make_unique<NetworkFarEnd>(ServedPty::Server::Ser2net);
+      return std::make_unique<NetworkFarEnd>(ServedPort::Server::Ser2net);
     case LineKind::Pyserial:
-      return std::make_unique<NetworkFarEnd>(ServedPty::Server::Pyserial);
+      return std::make_unique<NetworkFarEnd>(ServedPort::Server::Pyserial);
   }
   return nullptr;
 }

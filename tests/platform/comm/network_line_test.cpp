@@ -17,7 +17,7 @@
 namespace platform::testing {
 namespace {
 
-using Server = ServedPty::Server;
+using Server = ServedPort::Server;
 
 HANDLE Open(const std::string& url) {
   const HANDLE port = OpenPort(url);
@@ -66,7 +66,7 @@ std::string RandomBytes(size_t count, unsigned seed) {
 class NetworkServer : public ::testing::TestWithParam<Server> {
  protected:
   void SetUp() override {
-    served_ = std::make_unique<ServedPty>(GetParam());
+    served_ = std::make_unique<ServedPort>(GetParam());
     ASSERT_TRUE(served_->Serving());
     far_ = dup(served_->Master());
   }
@@ -81,7 +81,7 @@ class NetworkServer : public ::testing::TestWithParam<Server> {
     return t;
   }
 
-  std::unique_ptr<ServedPty> served_;
+  std::unique_ptr<ServedPort> served_;
   int far_ = -1;
   HANDLE port_ = INVALID_HANDLE_VALUE;
 };
@@ -182,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, NetworkServer,
 
 // Raw TCP carries the data as it is; the settings stay here and the far port keeps its own.
 TEST(RawTcpPort, DataPassesAsItIsAndSettingsStayHere) {
-  ServedPty served(Server::Ser2netRaw);
+  ServedPort served(Server::Ser2netRaw);
   ASSERT_TRUE(served.Serving());
   const HANDLE port = Open(served.Url());
   ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();

@@ -8,6 +8,7 @@
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -93,50 +94,60 @@ pid_t SpawnUntil(const std::vector<std::string>& args, const std::string& ready,
   return pid;
 }
 
-ServedPty::ServedPty(Server server) : server_(server) {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  grantpt(master_);
-  unlockpt(master_);
-  slave_ = ptsname(master_);
-  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+ServedPort::ServedPort(Server server, const std::string& device)
+    : server_(server), device_(device) {
+  if (device_.empty()) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    grantpt(master_);
+    unlockpt(master_);
+    device_ = ptsname(master_);
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  }
   base_ = "/tmp/comtest-server-" + std::to_string(getpid()) + "-" +
           std::to_string(reinterpret_cast<uintptr_t>(this));
   port_ = FreeLocalPort();
   Start();
 }
 
-ServedPty::~ServedPty() {
+ServedPort::~ServedPort() {
   Stop();
   std::remove((base_ + ".yaml").c_str());
   std::remove((base_ + ".log").c_str());
-  close(master_);
+  if (master_ >= 0) close(master_);
 }
 
-std::string ServedPty::Url() const {
+std::string ServedPort::Log() const { return "\nthe server's log:\n" + Contents(base_ + ".log"); }
+
+std::string ServedPort::Url() const {
   const char* scheme = server_ == Server::Ser2netRaw ? "socket://" : "rfc2217://";
   return scheme + std::string("127.0.0.1:") + std::to_string(port_);
 }
 
-bool ServedPty::Start() {
+bool ServedPort::Start() {
   if (server_ == Server::Pyserial) {
     // pyserial's server sets DTR and RTS on every connection, which a pty refuses.
-    pid_ = SpawnUntil({kPython, "-u", kPyserialServer, "-p", std::to_string(port_), slave_},
+    pid_ = SpawnUntil({kPython, "-u", kPyserialServer, "-p", std::to_string(port_), device_},
                       "TCP/IP port", base_ + ".log", {"LD_PRELOAD=" PTY_MODEM_SHIM});
     return Serving();
   }
   const std::string accepter = server_ == Server::Ser2net ? "telnet(rfc2217),tcp" : "tcp";
   std::ofstream(base_ + ".yaml") << "connection: &port\n"
                                  << "  accepter: " << accepter << ",127.0.0.1," << port_ << "\n"
-                                 << "  connector: serialdev," << slave_ << ",9600n81,local\n"
+                                 << "  connector: serialdev," << device_ << ",9600n81,local\n"
                                  << "  options:\n    kickolduser: true\n";
   pid_ = SpawnUntil({kSer2net, "-n", "-r", "-u", "-c", base_ + ".yaml"}, "Ready", base_ + ".log");
   return Serving();
 }
 
-void ServedPty::Stop() {
+// A server that does not end on SIGTERM within a generous time is killed.
+void ServedPort::Stop() {
   if (pid_ <= 0) return;
+  const int ended = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
   kill(pid_, SIGTERM);
+  pollfd p{ended, POLLIN, 0};
+  if (ended < 0 || poll(&p, 1, 10000) <= 0) kill(pid_, SIGKILL);
   waitpid(pid_, nullptr, 0);
+  if (ended >= 0) close(ended);
   pid_ = -1;
 }
 

@@ -16,20 +16,23 @@
 
 namespace platform::testing {
 
-// One end of a pty pair served on a free local TCP port by a real server: Debian's
-// ser2net, telnet with the COM port option or raw TCP, or pyserial's example server. The
-// test holds the pty's master: what the server's serial port sends and receives.
-class ServedPty {
+// A serial port served on a free local TCP port by a real server: Debian's ser2net,
+// telnet with the COM port option or raw TCP, or pyserial's example server. Without a
+// device named, the port is one end of a pty pair whose master the test holds: what the
+// server's serial port sends and receives.
+class ServedPort {
  public:
   enum class Server { Ser2net, Ser2netRaw, Pyserial };
 
-  explicit ServedPty(Server server);
-  ~ServedPty();
-  ServedPty(const ServedPty&) = delete;
-  ServedPty& operator=(const ServedPty&) = delete;
+  explicit ServedPort(Server server, const std::string& device = {});
+  ~ServedPort();
+  ServedPort(const ServedPort&) = delete;
+  ServedPort& operator=(const ServedPort&) = delete;
 
   bool Serving() const { return pid_ > 0; }
   std::string Url() const;
+  // What the server wrote, for a failure's message.
+  std::string Log() const;
   int Master() const { return master_; }
   // Ends the server, as when a device server is switched off; Start brings it back on the
   // same port.
@@ -39,7 +42,7 @@ class ServedPty {
  private:
   Server server_;
   int master_ = -1;
-  std::string slave_;
+  std::string device_;
   std::string base_;  // its configuration and log files, without their endings
   int port_ = 0;
   pid_t pid_ = -1;
