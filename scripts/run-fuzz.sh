@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-fuzz}
 seconds=${FUZZ_SECONDS:-30}
-targets=(ini codecs dcb sim_protocol frame)
+targets=(ini codecs dcb sim_protocol frame telnet)
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCOMTEST_GUI=OFF -DCOMTEST_BENCH=OFF -DCOMTEST_FUZZ=ON \
