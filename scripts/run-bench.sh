@@ -7,6 +7,7 @@ build="${1:-build}"
 "$(dirname "$0")/setup.sh" xvfb xdotool cutecom gtkterm
 "$build/bench/serial_bench"
 "$build/bench/peers/serial_compare"
+"$build/bench/peers/network_compare"
 "$build/bench/console_load" --seconds "${LOAD_SECONDS:-60}"
 # TERMINALS_OPTIONS, e.g. "--seconds 10 --only console,gtkterm --baseline OTHER/app/Vex_ComTest"
 read -r -a terminal_options <<< "${TERMINALS_OPTIONS:-}"
