@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -332,6 +333,47 @@ TEST_F(PlayedServer, WithoutTheOptionDataFlowsButSettingsAreNotSupported) {
   EXPECT_EQ(server_->Data(3), "x\xFFy");
   server_->Send({'o', 0xFF, 0xFF, 'k'});
   EXPECT_EQ(ReadAll(port_, 3), "o\xFFk");
+}
+
+// What the device's calls become at the far port: purges, DTR and RTS, and the flow
+// control that holds the far port while the queue here is nearly full.
+TEST_F(PlayedServer, CallsReachTheFarPortAsCommands) {
+  Start({});
+  ASSERT_TRUE(SetupComm(port_, 100, 100));
+  DCB dcb = PlainDcb(9600);
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  ASSERT_TRUE(SetCommState(port_, &dcb));
+  // The masks, the five settings, DTR and RTS on.
+  ASSERT_TRUE(server_->WaitForAsked(9));
+  DCB held = dcb;
+  held.fDtrControl = DTR_CONTROL_DISABLE;
+  held.fRtsControl = RTS_CONTROL_DISABLE;
+  held.fInX = 1;
+  held.XoffLim = 30;
+  held.XonLim = 10;
+  using S = comport::Setting;
+  struct Case {
+    const char* what;
+    std::function<void()> call;
+    std::vector<S> told;
+  };
+  const Case cases[] = {
+      {"receive purge", [&] { PurgeComm(port_, PURGE_RXCLEAR); }, {{12, 1}}},
+      {"transmit purge", [&] { PurgeComm(port_, PURGE_TXCLEAR); }, {{12, 2}}},
+      {"both", [&] { PurgeComm(port_, PURGE_RXCLEAR | PURGE_TXCLEAR); }, {{12, 2}, {12, 1}}},
+      {"DTR and RTS off", [&] { SetCommState(port_, &held); }, {{5, 9}, {5, 12}}},
+      {"nearly full", [&] { server_->Send(std::vector<uint8_t>(75, 'x')); }, {{8, 0}}},
+      {"drained", [&] { ReadAll(port_, 70); }, {{9, 0}}},
+  };
+  for (const Case& c : cases) {
+    const size_t before = server_->Asked().size();
+    c.call();
+    ASSERT_TRUE(server_->WaitForAsked(before + c.told.size())) << c.what;
+    const auto asked = server_->Asked();
+    EXPECT_EQ(std::vector<S>(asked.begin() + static_cast<ptrdiff_t>(before), asked.end()), c.told)
+        << c.what;
+  }
 }
 
 // Each way an open fails has its own code, so that the console can say which it was.
