@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/comm/network/network_port_name.h"
 #include "platform/diagnosis/group_facts.h"
+#include "platform/diagnosis/network_diagnosis.h"
 
 namespace platform {
 namespace {
@@ -104,6 +106,7 @@ std::string ExplainMissingGroup(const std::string& devicePath, const std::string
 std::string ExplainOpenFailure(const std::string& devicePath, DWORD error,
                                const std::vector<std::string>& knownPorts,
                                const DiagnosisSources& sources) {
+  if (IsNetworkPortName(devicePath)) return ExplainNetworkOpenFailure(devicePath, error);
   struct stat st {};
   if (stat(devicePath.c_str(), &st) != 0) {
     if (errno == EACCES) return ExplainUnreachable(devicePath);
@@ -118,6 +121,7 @@ std::string ExplainOpenFailure(const std::string& devicePath, DWORD error,
 }
 
 std::string ExplainLostPort(const std::string& devicePath, DWORD error) {
+  if (IsNetworkPortName(devicePath)) return ExplainNetworkLoss(devicePath, error);
   std::error_code ignored;
   if (!std::filesystem::exists(devicePath, ignored)) {
     return devicePath +

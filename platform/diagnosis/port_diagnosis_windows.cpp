@@ -1,5 +1,7 @@
 #include "platform/diagnosis/port_diagnosis.h"
 
+#include "platform/comm/network/network_port_name.h"
+
 namespace platform {
 namespace {
 
@@ -9,6 +11,13 @@ std::string Joined(const std::vector<std::string>& names) {
   return text.empty() ? "none found" : text;
 }
 
+// The device path of a port name is the name in the "\\.\" namespace.
+bool IsNetworkPath(const std::string& devicePath) {
+  constexpr std::string_view kPrefix = "\\\\.\\";
+  const std::string_view name(devicePath);
+  return IsNetworkPortName(name.substr(name.rfind(kPrefix, 0) == 0 ? kPrefix.size() : 0));
+}
+
 }  // namespace
 
 // Windows names neither the program holding a port nor a group that grants it, so the
@@ -16,6 +25,11 @@ std::string Joined(const std::vector<std::string>& names) {
 std::string ExplainOpenFailure(const std::string& devicePath, DWORD error,
                                const std::vector<std::string>& knownPorts,
                                const DiagnosisSources&) {
+  if (IsNetworkPath(devicePath)) {
+    return "Network ports (rfc2217://host:port, socket://host:port) are not available in the "
+           "Windows build yet: open the port through the device server's own virtual COM port "
+           "driver, or use the Linux build.";
+  }
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:

@@ -14,6 +14,7 @@
 
 #include "far_end.h"
 #include "network_servers.h"
+#include "platform/diagnosis/port_diagnosis.h"
 
 namespace platform::testing {
 namespace {
@@ -376,7 +377,7 @@ TEST_F(PlayedServer, CallsReachTheFarPortAsCommands) {
   }
 }
 
-// Each way an open fails has its own code, so that the console can say which it was.
+// Each way an open fails has its own code, and the operator is told which it was.
 TEST(NetworkOpen, EachFailureHasItsCode) {
   // A listener whose queue is full drops new connections unanswered; one never accepted
   // from takes them and says nothing.
@@ -403,22 +404,30 @@ TEST(NetworkOpen, EachFailureHasItsCode) {
   struct Case {
     std::string name;
     std::vector<DWORD> errors;
+    std::string says;  // in what the operator reads
   };
+  const std::string refused = std::to_string(FreeLocalPort());
   const Case cases[] = {
-      {"rfc2217://127.0.0.1:" + std::to_string(FreeLocalPort()), {WSAECONNREFUSED}},
+      {"rfc2217://127.0.0.1:" + refused, {WSAECONNREFUSED},
+       "Nothing listens on port " + refused + " of 127.0.0.1"},
       // Without a name server at hand the lookup cannot even ask.
-      {"socket://rack-3.invalid:7001", {WSAHOST_NOT_FOUND, WSATRY_AGAIN}},
-      {"rfc2217://127.0.0.1:" + std::to_string(silentPort), {ERROR_SEM_TIMEOUT}},
-      {"rfc2217://localhost:" + std::to_string(fullPort), {WSAETIMEDOUT}},
-      {"rfc2217://127.0.0.1", {ERROR_INVALID_NAME}},
-      {open.Url(), {ERROR_ACCESS_DENIED}},
-      {"socket://127.0.0.1:" + open.Url().substr(open.Url().rfind(':') + 1), {ERROR_ACCESS_DENIED}},
+      {"socket://rack-3.invalid:7001", {WSAHOST_NOT_FOUND, WSATRY_AGAIN}, "rack-3.invalid "},
+      {"rfc2217://127.0.0.1:" + std::to_string(silentPort), {ERROR_SEM_TIMEOUT},
+       "did not answer as an RFC 2217 server"},
+      {"rfc2217://localhost:" + std::to_string(fullPort), {WSAETIMEDOUT},
+       "localhost did not answer within 3 s"},
+      {"rfc2217://127.0.0.1", {ERROR_INVALID_NAME}, "is no network port name"},
+      {open.Url(), {ERROR_ACCESS_DENIED}, "is open already"},
+      {"socket://127.0.0.1:" + open.Url().substr(open.Url().rfind(':') + 1), {ERROR_ACCESS_DENIED},
+       "is open already"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(OpenPort(c.name), INVALID_HANDLE_VALUE) << c.name;
     const DWORD error = GetLastError();
     EXPECT_NE(std::find(c.errors.begin(), c.errors.end(), error), c.errors.end())
         << c.name << ": " << error;
+    const std::string why = ExplainOpenFailure(DevicePathForPort(c.name), error, {});
+    EXPECT_NE(why.find(c.says), std::string::npos) << why;
   }
   CloseHandle(first);
   CloseHandle(filler);
