@@ -72,6 +72,8 @@ QMenu* BuildLogMenu(LogView* log, const LogOptions& options, bool recording, boo
   QObject::connect(interval, &QAction::triggered, menu, [f = actions.choosePollInterval] { f(); });
   Switch(menu, "reconnect", QStringLiteral("Reconnect when the adapter comes back"),
          options.reconnect, actions.setReconnect);
+  Switch(menu, "network-ports", QStringLiteral("Network ports"), options.networkPorts,
+         actions.setNetworkPorts);
   return menu;
 }
 

@@ -20,6 +20,7 @@ struct LogMenuActions {
   std::function<void(bool)> setPolling;
   std::function<void()> choosePollInterval;
   std::function<void(bool)> setReconnect;
+  std::function<void(bool)> setNetworkPorts;
 };
 
 // The log's context menu: copying what is picked, then the technician's switches, each

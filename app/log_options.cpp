@@ -1,5 +1,6 @@
 #include "app/log_options.h"
 
+#include <algorithm>
 #include <array>
 
 #include "platform/profile/ini_file.h"
@@ -42,6 +43,23 @@ void AppendVisible(std::string& line, unsigned char c, ControlBytes mode) {
   line += '>';
 }
 
+// Network port names hold no ';' (they are host:port), so one value keeps the list.
+std::string JoinedPorts(const std::vector<std::string>& ports) {
+  std::string text;
+  for (const auto& port : ports) text += (text.empty() ? "" : ";") + port;
+  return text;
+}
+
+std::vector<std::string> SplitPorts(const std::string& text) {
+  std::vector<std::string> ports;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = std::min(text.find(';', at), text.size());
+    if (end > at && ports.size() < kNetworkPortsKept) ports.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return ports;
+}
+
 void WriteIfChanged(platform::IniFile& ini, const char* key, const std::string& value,
                     const std::string& stored) {
   if (value != stored) ini.WriteString(kOptionsSection, key, value);
@@ -58,6 +76,8 @@ LogOptions LoadLogOptions(const std::string& iniFile) {
   const int interval = ini.ReadInteger(kOptionsSection, "PollIntervalMs", 1000);
   options.pollIntervalMs = interval > 0 ? interval : 1000;
   options.reconnect = ini.ReadInteger(kOptionsSection, "Reconnect", 0) != 0;
+  options.networkPorts = ini.ReadInteger(kOptionsSection, "NetworkPorts", 0) != 0;
+  options.networkPortsUsed = SplitPorts(ini.ReadString(kOptionsSection, "NetworkPortsUsed", ""));
   return options;
 }
 
@@ -72,6 +92,16 @@ void SaveLogOptions(const std::string& iniFile, const LogOptions& options) {
   WriteIfChanged(ini, "PollIntervalMs", std::to_string(options.pollIntervalMs),
                  std::to_string(stored.pollIntervalMs));
   WriteIfChanged(ini, "Reconnect", flag(options.reconnect), flag(stored.reconnect));
+  WriteIfChanged(ini, "NetworkPorts", flag(options.networkPorts), flag(stored.networkPorts));
+  WriteIfChanged(ini, "NetworkPortsUsed", JoinedPorts(options.networkPortsUsed),
+                 JoinedPorts(stored.networkPortsUsed));
+}
+
+void RememberNetworkPort(LogOptions& options, const std::string& port) {
+  auto& used = options.networkPortsUsed;
+  used.erase(std::remove(used.begin(), used.end(), port), used.end());
+  used.insert(used.begin(), port);
+  if (used.size() > kNetworkPortsKept) used.resize(kNetworkPortsKept);
 }
 
 void FormatLogLine(std::string& line, std::string_view label, std::string_view bytes,

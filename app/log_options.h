@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace console {
 
@@ -15,7 +16,14 @@ struct LogOptions {
   std::string recordFile;  // empty: not recording
   int pollIntervalMs = 1000;
   bool reconnect = false;
+  bool networkPorts = false;               // offered in the setup dialog's port list
+  std::vector<std::string> networkPortsUsed;  // the latest first
 };
+
+// How many network ports used before the list keeps.
+constexpr size_t kNetworkPortsKept = 8;
+// Puts a network port first among those used before, keeping at most kNetworkPortsKept.
+void RememberNetworkPort(LogOptions& options, const std::string& port);
 
 constexpr char kOptionsSection[] = "Console";
 

@@ -15,6 +15,8 @@
 #include "app/log_writer.h"
 #include "app/port_trouble.h"
 #include "app/settings_file.h"
+#include "cportsetup/network_ports.h"
+#include "platform/comm/network/network_port_name.h"
 #include "platform/process/error_display.h"
 #include "platform/profile/ini_file.h"
 
@@ -255,7 +257,7 @@ void TVex_ComTestF::StartPort() {
     return value;
   };
   const std::string port = read("Port", "COM1");
-  SetPanel(1, port);
+  ShowPort(port);
   std::string line = read("BaudRate", "9600");
   SetPanel(2, line);
   for (const auto& [key, defaultValue] : kLineFields) {
@@ -309,8 +311,9 @@ bool TVex_ComTestF::SendCommand() {
 
 void TVex_ComTestF::BitBtn1Click() {
   StopPolling();
-  watch_.Disarm();
+  DisarmReconnect();
   if (comPort1_.Connected()) comPort1_.ClosePort();
+  cport::OfferNetworkPorts(options_.networkPorts, options_.networkPortsUsed);
   comPort1_.RunSetupDialog();
   comPort1_.SaveSettings(cport::ssIniFile, settingsFile_);
   StartPort();
@@ -332,6 +335,15 @@ void TVex_ComTestF::LogFrame(const FrameAssembler::Frame& frame) {
     return;
   }
   AddLog("[Rcv] => ", whole ? frame.bytes : frame.payload, false);
+}
+
+// A network port shows where it is, host:port, and its whole name in the tooltip.
+void TVex_ComTestF::ShowPort(const std::string& port) {
+  if (const auto network = platform::ParseNetworkPortName(port)) {
+    SetPanel(1, network->Address(), port);
+  } else {
+    SetPanel(1, port);
+  }
 }
 
 void TVex_ComTestF::SetPanel(int index, const std::string& text, const std::string& tip) {

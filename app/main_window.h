@@ -12,6 +12,7 @@
 #include "app/log_options.h"
 #include "app/log_recorder.h"
 #include "app/log_saver.h"
+#include "app/network_retry.h"
 #include "cport/comport.h"
 
 class QFrame;
@@ -73,6 +74,7 @@ class TVex_ComTestF : public QMainWindow {
   QMenu* LogMenu();
   bool Polling() const { return pollTimer_.isActive(); }
   const AdapterWatch& Watch() const { return watch_; }
+  const NetworkRetry& Retry() const { return retry_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -96,6 +98,7 @@ class TVex_ComTestF : public QMainWindow {
   void ComPort1RxChar(int32_t count);
   void LogFrame(const FrameAssembler::Frame& frame);
   void SetPanel(int index, const std::string& text, const std::string& tip = "");
+  void ShowPort(const std::string& port);
 
   // Runs a handler; what it raises goes to the general error display.
   static void Guarded(const std::function<void()>& handler);
@@ -116,6 +119,10 @@ class TVex_ComTestF : public QMainWindow {
   void PollOnce();
   void ChoosePollInterval();
   void SetReconnect(bool on);
+  void SetNetworkPorts(bool on);
+  bool OnNetworkPort() const;
+  void ArmReconnect();
+  void DisarmReconnect();
   void PortOpened();
   void OpenFailed();
   void PortLost(std::exception_ptr error);
@@ -149,6 +156,7 @@ class TVex_ComTestF : public QMainWindow {
   LogSaver saver_;
   QTimer pollTimer_;
   AdapterWatch watch_;
+  NetworkRetry retry_;
   bool lossBoxUp_ = false;
 };
 

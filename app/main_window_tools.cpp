@@ -20,6 +20,7 @@
 #include "app/port_trouble.h"
 #include "cport/errors.h"
 #include "platform/comm/comm.h"
+#include "platform/comm/network/network_port_name.h"
 #include "platform/profile/ini_file.h"
 
 namespace console {
@@ -99,6 +100,7 @@ QMenu* TVex_ComTestF::LogMenu() {
   actions.setPolling = [this](bool on) { SetPolling(on); };
   actions.choosePollInterval = [this] { ChoosePollInterval(); };
   actions.setReconnect = [this](bool on) { SetReconnect(on); };
+  actions.setNetworkPorts = [this](bool on) { SetNetworkPorts(on); };
   return BuildLogMenu(memo1_, options_, recorder_.Recording(), Polling(), actions);
 }
 
@@ -199,24 +201,53 @@ void TVex_ComTestF::ChoosePollInterval() {
 // Turned on while the port is down (it failed to open, or was lost), it starts looking.
 void TVex_ComTestF::SetReconnect(bool on) {
   options_.reconnect = on;
-  if (!on) watch_.Disarm();
-  if (on && !comPort1_.Connected()) watch_.Arm();
+  if (!on) DisarmReconnect();
+  if (on && !comPort1_.Connected()) ArmReconnect();
   SaveOptions();
 }
 
+void TVex_ComTestF::SetNetworkPorts(bool on) {
+  options_.networkPorts = on;
+  SaveOptions();
+}
+
+bool TVex_ComTestF::OnNetworkPort() const { return platform::IsNetworkPortName(comPort1_.Port()); }
+
+// An adapter is watched for; a network port has nothing to watch, and is tried again.
+void TVex_ComTestF::ArmReconnect() {
+  if (OnNetworkPort()) {
+    connect(&retry_, &NetworkRetry::Due, this, &TVex_ComTestF::Reconnect, Qt::UniqueConnection);
+    retry_.Arm();
+    return;
+  }
+  connect(&watch_, &AdapterWatch::Returned, this, &TVex_ComTestF::Reconnect, Qt::UniqueConnection);
+  watch_.Arm();
+}
+
+void TVex_ComTestF::DisarmReconnect() {
+  watch_.Disarm();
+  retry_.Disarm();
+}
+
 // Every open starts with an empty frame: bytes cut off by an unplug or a reopen are not
-// glued to what comes after it.
+// glued to what comes after it. What identifies the adapter is taken while it is there; a
+// network port joins those used before.
 void TVex_ComTestF::PortOpened() {
   frames_.Restart(frameSink_);
-  watch_.Disarm();
-  watch_.Remember(platform::DevicePathForPort(comPort1_.Port()));
-  connect(&watch_, &AdapterWatch::Returned, this, &TVex_ComTestF::Reconnect, Qt::UniqueConnection);
+  DisarmReconnect();
+  if (!OnNetworkPort()) {
+    watch_.Remember(platform::DevicePathForPort(comPort1_.Port()));
+    return;
+  }
+  const auto& used = options_.networkPortsUsed;
+  if (!used.empty() && used.front() == comPort1_.Port()) return;
+  RememberNetworkPort(options_, comPort1_.Port());
+  SaveOptions();
 }
 
 void TVex_ComTestF::OpenFailed() {
-  watch_.Remember(platform::DevicePathForPort(comPort1_.Port()));
-  connect(&watch_, &AdapterWatch::Returned, this, &TVex_ComTestF::Reconnect, Qt::UniqueConnection);
-  if (options_.reconnect) watch_.Arm();
+  if (!OnNetworkPort()) watch_.Remember(platform::DevicePathForPort(comPort1_.Port()));
+  if (options_.reconnect) ArmReconnect();
 }
 
 // The port no longer delivers anything: it is closed, which frees its device for the
@@ -227,7 +258,7 @@ void TVex_ComTestF::PortLost(std::exception_ptr error) {
   const std::string why = WhyPortWasLost(comPort1_.Port(), error);
   CloseLostPort();
   SetPanel(0, "ERROR", why);
-  if (options_.reconnect) watch_.Arm();
+  if (options_.reconnect) ArmReconnect();
   lossBoxUp_ = true;
   ShowErrorBox(error, why);
   lossBoxUp_ = false;
@@ -241,13 +272,15 @@ void TVex_ComTestF::CloseLostPort() {
   }
 }
 
-// The adapter is back: the port opens again by itself and the box about its loss goes.
-// A node that is there but not yet usable leaves the watch armed for the next change.
+// The adapter or the server is back: the port opens again by itself and the box about
+// its loss goes. A node that is there but not yet usable leaves the watch armed for the
+// next change; a server that does not take the connection yet is tried again later.
 void TVex_ComTestF::Reconnect() {
   try {
     if (comPort1_.Connected()) comPort1_.ClosePort();
     comPort1_.OpenPort();
   } catch (...) {
+    retry_.TryFailed();
     return;
   }
   PortOpened();

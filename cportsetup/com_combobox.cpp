@@ -1,5 +1,6 @@
 #include "cportsetup/com_combobox.h"
 
+#include "cportsetup/network_ports.h"
 #include "cportsetup/serial_ports.h"
 
 namespace cport {
@@ -65,8 +66,28 @@ void TComComboBox::SetText(const std::string& text) {
 void TComComboBox::LoadFromPort() { setCurrentIndex(select_.LoadFromPort()); }
 
 void TComComboBox::OperatorPicked(int) {
+  if (select_.ComProperty == cpPort && Text() == kNetworkPortItem && !PickNetworkPort()) return;
   select_.TakeText(Text());
   emit Changed();
+}
+
+// The name asked for joins the list before the item that asked, and is chosen; without
+// one, the list shows the port's own again.
+bool TComComboBox::PickNetworkPort() {
+  const std::string current = select_.ComPort ? select_.ComPort->Port() : std::string();
+  const auto name = AskForNetworkPort(this, current);
+  if (!name) {
+    setCurrentIndex(select_.LoadFromPort());
+    return false;
+  }
+  int index = findText(QString::fromStdString(*name), Qt::MatchFixedString);
+  if (index < 0) {
+    index = count() - 1;
+    items_.insert(items_.begin() + index, *name);
+    insertItem(index, QString::fromStdString(*name));
+  }
+  setCurrentIndex(index);
+  return true;
 }
 
 }  // namespace cport

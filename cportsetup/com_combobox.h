@@ -37,6 +37,7 @@ class TComComboBox : public QComboBox {
  private:
   void RefillList();
   void OperatorPicked(int index);
+  bool PickNetworkPort();
   void PortRemoved();
   void Unbind();
 

@@ -1,5 +1,6 @@
 #include "cportsetup/com_select.h"
 
+#include "cportsetup/network_ports.h"
 #include "cportsetup/serial_ports.h"
 
 namespace cport {
@@ -19,6 +20,7 @@ void TComSelect::LoadItems(TComProperty property) {
   switch (property) {
     case cpPort:
       ListSerialPorts(*Items);
+      AppendNetworkPorts(*Items);
       break;
     case cpBaudRate:
       AddTexts<TBaudRate>(*Items, 16, BaudRateToText);

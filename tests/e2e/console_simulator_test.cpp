@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "../app/console_fixture.h"
+#include "../platform/comm/network_servers.h"
 #include "cportsetup/setup_dialog.h"
 #include "protocol.h"
 #include "simulator_process.h"
@@ -251,6 +252,31 @@ TEST_F(ConsoleWithSimulator, TheLossBoxGoesWhenThePortIsBack) {
   }));
   qApp->removeEventFilter(&onBox);
   EXPECT_FALSE(leftOpen);
+}
+
+// Through a device server: the simulator behind ser2net, the console's port its
+// rfc2217:// name. With Reconnect on, the console comes back by itself with the server.
+TEST_F(ConsoleWithSimulator, ThroughSer2netAndBackWhenTheServerIs) {
+  StartSimulator();
+  platform::testing::ServedPort served(platform::testing::ServedPort::Server::Ser2net,
+                                       std::filesystem::canonical(Link()).string());
+  ASSERT_TRUE(served.Serving());
+  WriteIni("[ComPort1]\nPort=" + served.Url() + "\n[Console]\nReconnect=1\n");
+  Show();
+  ASSERT_EQ(window_->PanelText(0).toStdString(), "대기중") << window_->PanelTip(0).toStdString();
+  EXPECT_EQ(window_->PanelText(1).toStdString(), served.Url().substr(10)) << "host:port";
+  for (int round = 0; round < 2; ++round) {
+    window_->SpeedButton1()->click();
+    Send("01WHO");
+    ASSERT_TRUE(WaitForLines(2));
+    EXPECT_EQ(LogLines().back(), "[Rcv] => 01WHO,SIM-TC100,V1.0");
+    if (round == 1) break;
+    served.Stop();
+    ASSERT_TRUE(ServeUntil([&] { return window_->PanelText(0) == "ERROR"; }));
+    ASSERT_TRUE(served.Start());
+    ASSERT_TRUE(ServeUntil([&] { return window_->PanelText(0).toStdString() == "대기중"; }));
+  }
+  EXPECT_EQ(boxes_.size(), 1u) << "the loss is told once";
 }
 
 }  // namespace

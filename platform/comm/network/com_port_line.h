@@ -17,7 +17,7 @@ namespace platform {
 // still carries data; its settings are then not supported.
 class ComPortLine : public ByteLine {
  public:
-  static constexpr auto kAnswerTime = std::chrono::milliseconds(2000);
+  static constexpr auto kAnswerTime = std::chrono::milliseconds(1000);
 
   explicit ComPortLine(std::unique_ptr<SocketChannel> channel);
 
