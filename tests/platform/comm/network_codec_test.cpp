@@ -174,30 +174,7 @@ TEST(ComPortClient, NegotiatesOnceAndTellsTheOptionsFate) {
   }
 }
 
-TEST(ComPortClient, AnswersAndReportsFromTheServer) {
-  ComPortClient client;
-  const comport::Setting baud{comport::kSetBaudRate, 115200}, flow{comport::kSetControl, 3};
-  client.Ask(baud);
-  client.Ask(flow);
-  // A DTR answer is not the flow control's; the first modem state only sets the levels.
-  std::string stream =
-      "\xFF\xFA\x2C\x65\x00\x01\xC2\x00\xFF\xF0"s
-      "\xFF\xFA\x2C\x69\x08\xFF\xF0"
-      "\xFF\xFA\x2C\x6B\x30\xFF\xF0"s;
-  client.Take(reinterpret_cast<uint8_t*>(stream.data()), stream.size());
-  EXPECT_EQ(client.AnswerTo(baud), 115200u);
-  EXPECT_FALSE(client.AnswerTo(flow).has_value());
-  EXPECT_EQ(client.ModemStatus(), DWORD{MS_CTS_ON | MS_DSR_ON});
-  EXPECT_FALSE(client.HasNews());
-  stream = "\xFF\xFA\x2C\x6B\x21\xFF\xF0\xFF\xFA\x2C\x6A\x14\xFF\xF0"s;
-  client.Take(reinterpret_cast<uint8_t*>(stream.data()), stream.size());
-  const LineStatus news = client.TakeNews(false);
-  EXPECT_EQ(news.events, DWORD{EV_CTS | EV_BREAK});
-  EXPECT_EQ(news.errors, DWORD{CE_BREAK});
-  EXPECT_FALSE(client.HasNews());
-}
-
-TEST(ComPortOption, SettingsModemEventsAndLineStates) {
+TEST(ComPortOption, SettingsAndTheirConfirmation) {
   DCB dcb{};
   dcb.BaudRate = 19200;
   dcb.ByteSize = 7;
@@ -216,33 +193,6 @@ TEST(ComPortOption, SettingsModemEventsAndLineStates) {
   EXPECT_TRUE(comport::Confirms({1, 115200}, 115384));
   EXPECT_FALSE(comport::Confirms({1, 115200}, 9600));
   EXPECT_FALSE(comport::Confirms({2, 7}, 8));
-
-  struct Modem {
-    uint8_t before, after;
-    DWORD events;
-  };
-  const Modem modems[] = {{0x00, 0x11, EV_CTS},  {0x30, 0x30, 0},
-                          {0x30, 0x31, EV_CTS},  {0x00, 0xA8, EV_DSR | EV_RLSD},
-                          {0x00, 0x40, EV_RING}, {0x40, 0x00, 0},
-                          {0x00, 0x04, EV_RING}, {0xF0, 0x00, EV_CTS | EV_DSR | EV_RLSD}};
-  for (const Modem& m : modems) {
-    EXPECT_EQ(comport::ModemStateEvents(m.before, m.after), m.events) << int(m.after);
-  }
-  EXPECT_EQ(comport::ModemStatusOf(0xFF), DWORD{MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON});
-
-  struct Line {
-    uint8_t state;
-    bool parity;
-    DWORD events, errors;
-  };
-  const Line lines[] = {
-      {0x10, false, EV_BREAK, CE_BREAK}, {0x08, false, 0, CE_FRAME},   {0x04, false, 0, 0},
-      {0x04, true, 0, CE_RXPARITY},      {0x02, false, 0, CE_OVERRUN}, {0x61, true, 0, 0}};
-  for (const Line& l : lines) {
-    const LineStatus news = comport::LineStateNews(l.state, l.parity);
-    EXPECT_EQ(news.events, l.events) << int(l.state);
-    EXPECT_EQ(news.errors, l.errors) << int(l.state);
-  }
 }
 
 }  // namespace
