@@ -4,8 +4,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/comm/dcb_check.h"
-
 namespace platform {
 namespace {
 
@@ -41,13 +39,7 @@ DWORD ComPortLine::Start(SocketChannel::TimePoint deadline) {
 }
 
 ssize_t ComPortLine::Receive(uint8_t* buf, size_t cap, std::vector<RxError>&) {
-  const size_t held = std::min(cap, held_.size() - heldFrom_);
-  std::memcpy(buf, held_.data() + heldFrom_, held);
-  heldFrom_ += held;
-  if (heldFrom_ == held_.size()) {
-    held_.clear();
-    heldFrom_ = 0;
-  }
+  const size_t held = TakeHeld(buf, cap);
   ssize_t n = static_cast<ssize_t>(held);
   if (held < cap) {
     const ssize_t more = ReadDecoded(buf + held, cap - held);
@@ -56,6 +48,18 @@ ssize_t ComPortLine::Receive(uint8_t* buf, size_t cap, std::vector<RxError>&) {
   }
   Send();
   UpdateHeld();
+  return n;
+}
+
+size_t ComPortLine::TakeHeld(uint8_t* buf, size_t cap) {
+  const size_t n = std::min(cap, held_.size() - heldFrom_);
+  if (n == 0) return 0;
+  std::memcpy(buf, held_.data() + heldFrom_, n);
+  heldFrom_ += n;
+  if (heldFrom_ == held_.size()) {
+    held_.clear();
+    heldFrom_ = 0;
+  }
   return n;
 }
 
@@ -135,19 +139,24 @@ DWORD ComPortLine::Configure(const DCB& dcb) {
   }
   if (!changed.empty() && !Settle(changed, Clock::now() + kAnswerTime)) {
     if (channel_->Ended()) return ERROR_ACCESS_DENIED;
-    std::vector<comport::Setting> back;
-    for (const auto& s : changed) {
-      for (const auto& c : confirmed_) {
-        if (c.command == s.command) back.push_back(c);
-      }
-    }
-    if (!back.empty()) Settle(back, Clock::now() + kAnswerTime);
+    SetBack(changed);
     return ERROR_INVALID_PARAMETER;
   }
   confirmed_ = wanted;
   xoffChar_ = static_cast<uint8_t>(dcb.XoffChar);
   parityChecked_ = dcb.fParity;
   return 0;
+}
+
+// The confirmed values of what was changed, asked for again; the first settings have none.
+void ComPortLine::SetBack(const std::vector<comport::Setting>& changed) {
+  std::vector<comport::Setting> back;
+  for (const auto& s : changed) {
+    for (const auto& c : confirmed_) {
+      if (c.command == s.command) back.push_back(c);
+    }
+  }
+  if (!back.empty()) Settle(back, Clock::now() + kAnswerTime);
 }
 
 // True when every setting asked was confirmed by the deadline.

@@ -47,11 +47,13 @@ class ComPortLine : public ByteLine {
 
  private:
   bool ComPortAccepted() const { return client_.ComPort() == ComPortClient::Option::Accepted; }
+  size_t TakeHeld(uint8_t* buf, size_t cap);
   ssize_t ReadDecoded(uint8_t* buf, size_t cap);
   bool HoldWhatArrives();
   template <typename Done>
   bool AwaitUntil(SocketChannel::TimePoint deadline, Done done);
   bool Settle(const std::vector<comport::Setting>& asked, SocketChannel::TimePoint deadline);
+  void SetBack(const std::vector<comport::Setting>& changed);
   void Send();
   void UpdateHeld();
   void SetControl(std::optional<bool>& state, bool on, uint8_t onValue, uint8_t offValue);
