@@ -64,6 +64,9 @@ class ByteLine {
   virtual void SetDtr(bool on) = 0;
   // MS_* bits; returns 0 or a Win32 error code.
   virtual DWORD ModemStatus(DWORD& status) = 0;
+  // What happened beside the bytes since the last call. StatusFd rings for news that come
+  // on their own (a modem line); errors that Receive finds counted between the bytes (a
+  // break, an overrun) ring nothing: the device takes the status after every Receive.
   virtual LineStatus TakeStatus() = 0;
   // The device has gone: what holds it is let go at once, so that it gets its old name
   // when it comes back while the handle is still open. The line's calls fail from then on.

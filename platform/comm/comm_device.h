@@ -93,6 +93,7 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   void Wake();
   void DrainWake();
   void Service(TimePoint now);
+  void TakeFromLine();
 
   void PumpInput();
   bool LineJustFoundEmpty() const;

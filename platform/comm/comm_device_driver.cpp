@@ -201,13 +201,18 @@ void CommDevice::DrainWake() {
 }
 
 void CommDevice::Service(TimePoint now) {
-  PumpInput();
-  TakeLineStatus();
+  TakeFromLine();
   if (gone_) return;
   ServeReads(now);
   PumpOutput();
   ExpireWrites(now);
   CheckTransmitterEmpty(now);
+}
+
+// A line tells errors it counted between the bytes only to the device that read them.
+void CommDevice::TakeFromLine() {
+  PumpInput();
+  TakeLineStatus();
 }
 
 // Everything pending ends with the code Windows gives for a removed USB serial port, and

@@ -92,7 +92,7 @@ void CommDevice::TakeRefilling(PendingRead& read, TimePoint now) {
   for (;;) {
     TakeFromQueue(read, read.wanted, now);
     if (!lineReadable_ || gone_ || input_.Space() == 0) return;
-    PumpInput();
+    TakeFromLine();
   }
 }
 
