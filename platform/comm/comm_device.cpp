@@ -1,6 +1,7 @@
 #include "platform/comm/comm_device.h"
 
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,6 +35,7 @@ DCB DefaultDcb() {
 CommDevice::CommDevice(std::unique_ptr<ByteLine> line)
     : line_(std::move(line)),
       wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      unservedFd_(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)),
       input_(kDefaultInputQueue),
       dcb_(DefaultDcb()) {
   driver_ = std::thread([this] { Run(); });
@@ -56,7 +58,8 @@ void CommDevice::OnClose() {
   if (!gone_) line_->WaitUntilSent(DrainDeadline());
   line_.reset();
   if (wakeFd_ >= 0) close(wakeFd_);
-  wakeFd_ = -1;
+  if (unservedFd_ >= 0) close(unservedFd_);
+  wakeFd_ = unservedFd_ = -1;
 }
 
 // Checked under the lock by every call: one that entered before the handle was closed

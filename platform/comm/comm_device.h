@@ -1,5 +1,7 @@
 #pragma once
 
+#include <poll.h>
+
 #include <chrono>
 #include <deque>
 #include <memory>
@@ -74,6 +76,11 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
     OVERLAPPED* overlapped;
     DWORD* mask;
   };
+  struct Completion {
+    OVERLAPPED* overlapped;
+    DWORD error;
+    DWORD bytes;
+  };
 
   class WaiterHelper;
 
@@ -87,9 +94,13 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   int WaiterPollFd();
   void ServeWaiter();
   void WaiterUnpolled();
-  bool HelpedOperationPending() const;
+  bool LineOperationPending() const;
+  void ServeUnlessWaited(const OVERLAPPED* overlapped);
+  void SetUnservedTimer(bool arm);
+  void TakeUnserved();
   bool WaitersWatchLine() const;
-  int PollTimeoutMs(TimePoint now) const;
+  std::optional<TimePoint> NextLook() const;
+  static int PollUntil(pollfd* fds, nfds_t count, std::optional<TimePoint> next);
   void Wake();
   void DrainWake();
   void Service(TimePoint now);
@@ -120,10 +131,13 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   bool ReadCompleteOrExpired(const PendingRead& read, TimePoint now) const;
 
   void Complete(OVERLAPPED* overlapped, DWORD error, DWORD bytes);
+  static void Signal(const Completion& completion);
+  static void Publish(const Completion& completion);
   static void MarkPending(OVERLAPPED* overlapped);
 
   std::unique_ptr<ByteLine> line_;
   int wakeFd_ = -1;
+  int unservedFd_ = -1;  // rings when an operation went unserved through its grace
   std::thread driver_;
 
   std::mutex mutex_;
@@ -146,11 +160,12 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   std::deque<PendingWrite> writes_;
   std::optional<PendingWait> wait_;
   bool deferSignals_ = false;
-  std::vector<HANDLE> signalsDue_;
+  std::vector<Completion> signalsDue_;  // completions to signal once the lock is released
   std::shared_ptr<WaiterHelper> helper_;
   std::vector<HANDLE> helpedEvents_;  // events the helper is on, the latest last
   int waitersPolling_ = 0;
   bool waitersServe_ = false;
+  bool unservedArmed_ = false;
 };
 
 }  // namespace platform

@@ -82,6 +82,7 @@ bool CommDevice::StartRead(PendingRead read, DWORD* done, TimePoint now) {
   }
   reads_.push_back(read);
   HelpWaiter(read.overlapped);
+  ServeUnlessWaited(read.overlapped);
   if (read.totalDeadline || read.interval) Wake();
   return false;
 }

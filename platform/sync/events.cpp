@@ -223,6 +223,19 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
 
 namespace platform {
 
+BOOL SetEventWith(HANDLE event, const std::function<void()>& publish) {
+  auto e = FindEvent(event);
+  if (!e) return FailWith(ERROR_INVALID_HANDLE);
+  std::vector<std::shared_ptr<Waiter>> waiters;
+  {
+    std::lock_guard lock(EventLock());
+    publish();
+    waiters = e->Set();
+  }
+  for (auto& w : waiters) w->Wake();
+  return TRUE;
+}
+
 void AttachEventHelper(HANDLE event, std::shared_ptr<EventHelper> helper) {
   auto e = FindEvent(event);
   if (!e) return;
