@@ -45,12 +45,15 @@ class ByteLine {
   virtual ssize_t Transmit(const uint8_t* buf, size_t len) = 0;
   // Bytes taken by Transmit that have not left yet.
   virtual size_t OutputPending() = 0;
-  // Whether bytes leave at the baud rate: a driver's count and transmitter-empty bit can
-  // run ahead of the wire (a USB adapter's status is as old as its last packet), so the
-  // device also waits their wire time. A pty hands them over at once.
+  // Whether bytes leave at the baud rate. Such a line is handed only a little more than
+  // the wire takes before the device looks again, so that a purge silences it at once;
+  // and as a driver's count and transmitter-empty bit can run ahead of the wire (a USB
+  // adapter's status is as old as its last packet), the device also waits their wire
+  // time. A line that sends at once (a pty) is handed everything.
   virtual bool SendsAtBaudRate() const { return false; }
-  // Waits, at most until the deadline, for what was transmitted to leave the line; called
-  // before the line is closed so that a close does not cut short what was reported written.
+  // Waits, at most until the deadline, for what was transmitted to leave the line, and
+  // discards what is left then; called before the line is closed so that a close neither
+  // cuts short what was reported written nor sends its tail with the settings put back.
   virtual void WaitUntilSent(std::chrono::steady_clock::time_point /*deadline*/) {}
   // Sends one flow-control character ahead of queued output.
   virtual void SendImmediate(uint8_t c) = 0;

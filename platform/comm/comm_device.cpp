@@ -55,7 +55,7 @@ void CommDevice::OnClose() {
   if (driver_.joinable()) driver_.join();
   std::lock_guard lock(mutex_);
   DetachHelpers();
-  if (!gone_) line_->WaitUntilSent(DrainDeadline());
+  if (!gone_) DrainTail();
   line_.reset();
   if (wakeFd_ >= 0) close(wakeFd_);
   if (unservedFd_ >= 0) close(unservedFd_);
@@ -69,6 +69,15 @@ DWORD CommDevice::Refusal() const {
   return gone_ ? kGoneError : 0;
 }
 
+// What was handed to the line goes out before the line is let go, so that its settings
+// are put back only after the last stop bit. A USB adapter may count none of it while its
+// chip still sends, so the wire time is waited for first.
+void CommDevice::DrainTail() {
+  const TimePoint deadline = DrainDeadline();
+  std::this_thread::sleep_until(std::min(wireFree_, deadline));
+  line_->WaitUntilSent(deadline);
+}
+
 // Output still on its way gets the time the write timeouts would have given it, or twice
 // its wire time where they set none, never more than kMaxCloseDrain.
 CommDevice::TimePoint CommDevice::DrainDeadline() const {
@@ -78,7 +87,9 @@ CommDevice::TimePoint CommDevice::DrainDeadline() const {
                    static_cast<DWORD>(pending));
   const auto wire = 2 * Millis(uint64_t{pending} * 10 * 1000 / std::max<DWORD>(dcb_.BaudRate, 1));
   const auto limit = written ? Millis(written) : wire + std::chrono::milliseconds(100);
-  return Clock::now() + std::min<std::chrono::milliseconds>(limit, kMaxCloseDrain);
+  const TimePoint now = Clock::now();
+  return std::min(std::max(now + limit, wireFree_ + std::chrono::milliseconds(100)),
+                  now + kMaxCloseDrain);
 }
 
 DWORD CommDevice::BeginCall(const char* name) {

@@ -85,6 +85,7 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   class WaiterHelper;
 
   DWORD Refusal() const;
+  void DrainTail();
   TimePoint DrainDeadline() const;
 
   void Run();
@@ -113,8 +114,12 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   size_t FilterInput(uint8_t* bytes, size_t count, const std::vector<RxError>& errors,
                      bool dsrBlocks, DWORD& events);
   bool InputAboveMark() const;
-  void PumpOutput();
-  bool TransmitFront(PendingWrite& write);
+  void PumpOutput(TimePoint now);
+  void StartTimeout(PendingWrite& write, TimePoint now) const;
+  bool TransmitFront(PendingWrite& write, TimePoint now);
+  size_t LineRoom(TimePoint now);
+  std::chrono::microseconds HeldAhead(TimePoint now);
+  void LookAgainForRoom(TimePoint now);
   void TakeLineStatus();
   void ServeReads(TimePoint now);
   void ExpireWrites(TimePoint now);
@@ -154,8 +159,9 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   DWORD errorWord_ = 0;
   bool xoffSent_ = false;
   bool transmitting_ = false;
-  std::optional<TimePoint> drainCheck_;
-  TimePoint wireFree_{};  // when the last byte handed to the line is off the wire
+  std::optional<TimePoint> drainCheck_;   // when to look whether the transmitter emptied
+  std::optional<TimePoint> outputCheck_;  // when to hand the line more of the front write
+  TimePoint wireFree_{};                  // when the last byte handed to the line is off the wire
   std::deque<PendingRead> reads_;
   std::deque<PendingWrite> writes_;
   std::optional<PendingWait> wait_;

@@ -209,6 +209,7 @@ std::optional<CommDevice::TimePoint> CommDevice::NextLook() const {
   auto consider = [&](TimePoint t) {
     if (!next || t < *next) next = t;
   };
+  if (outputCheck_) consider(*outputCheck_);
   if (!reads_.empty()) {
     const PendingRead& r = reads_.front();
     if (r.totalDeadline) consider(*r.totalDeadline);
@@ -247,7 +248,7 @@ void CommDevice::Service(TimePoint now) {
   TakeFromLine();
   if (gone_) return;
   ServeReads(now);
-  PumpOutput();
+  PumpOutput(now);
   ExpireWrites(now);
   CheckTransmitterEmpty(now);
 }
@@ -265,6 +266,7 @@ void CommDevice::MarkGone() {
   line_->LetGo();
   EndAllPending(kGoneError);
   drainCheck_.reset();
+  outputCheck_.reset();
 }
 
 void CommDevice::EndAllPending(DWORD error) {

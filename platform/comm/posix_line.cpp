@@ -34,6 +34,9 @@ namespace platform {
 namespace {
 
 constexpr int kModemLines = TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CD;
+// How old a USB adapter's status may be: a packet per latency period (1 ms in low-latency
+// mode), and the frame the bytes travel in.
+constexpr auto kStatusAge = std::chrono::microseconds(2500);
 constexpr double kBaudTolerance = 0.03;
 
 // TIOCMIWAIT can only be interrupted by a signal; this one has an empty handler installed
@@ -81,9 +84,7 @@ class PosixLine : public ByteLine {
     hasCounters_ = ioctl(fd_, TIOCGICOUNT, &counters) == 0;
     if (hasCounters_) counters_ = counters;
     if (ioctl(fd_, TIOCMGET, &seen_.bits) == 0) StartModemWatch();
-    // Idle at open, so a driver that does not say "empty" now does not report it at all
-    // (a pty refuses the call; some adapters' emulations never set the bit).
-    hasLsr_ = TransmitterEmpty();
+    TransmitterBusy();  // idle at open: a driver that says "empty" now is believed later
     SetLowLatency();
     return 0;
   }
@@ -106,6 +107,10 @@ class PosixLine : public ByteLine {
   ssize_t Transmit(const uint8_t* buf, size_t len) override {
     if (len == 0) return 0;
     const ssize_t n = write(fd_, buf, len);
+    if (n > 0) {
+      handedOver_ = std::chrono::steady_clock::now();
+      busySinceHandOver_ = false;
+    }
     if (n >= 0) return n;
     return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
   }
@@ -117,15 +122,19 @@ class PosixLine : public ByteLine {
     if (pseudoTerminal_) return 0;
     int queued = 0;
     if (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) return static_cast<size_t>(queued);
-    return hasLsr_ && !TransmitterEmpty() ? 1 : 0;
+    return TransmitterBusy() ? 1 : 0;
   }
 
   // Sleeps the wire time of what is still queued (ten bits a character), then looks again;
-  // the kernel has no wait with a limit for this.
+  // the kernel has no wait with a limit for this. What the deadline leaves is discarded,
+  // so that it does not go out after the settings are put back.
   void WaitUntilSent(std::chrono::steady_clock::time_point deadline) override {
     for (size_t pending; (pending = OutputPending()) > 0;) {
       const auto now = std::chrono::steady_clock::now();
-      if (now >= deadline) return;
+      if (now >= deadline) {
+        ioctl(fd_, TCFLSH, TCOFLUSH);
+        return;
+      }
       const auto wire = std::chrono::microseconds(uint64_t{pending} * 10'000'000 / baud_);
       std::this_thread::sleep_for(std::clamp<std::chrono::steady_clock::duration>(
           wire, std::chrono::milliseconds(1), deadline - now));
@@ -223,9 +232,21 @@ class PosixLine : public ByteLine {
     }
   }
 
-  bool TransmitterEmpty() {
+  // Whether the driver's transmitter-empty bit says busy. A driver is believed once it has
+  // said "empty" (some adapters' emulations never do, a pty cannot be asked); one that no
+  // longer answers, a device that has gone, has nothing left to send. A USB adapter's bit
+  // is as old as its last status packet: "empty" soon after bytes were handed over may be
+  // from before they reached the chip, so it counts once the bit has said "busy" since, or
+  // once a status packet must have come.
+  bool TransmitterBusy() {
     unsigned lsr = 0;
-    return ioctl(fd_, TIOCSERGETLSR, &lsr) == 0 && (lsr & TIOCSER_TEMT);
+    if (ioctl(fd_, TIOCSERGETLSR, &lsr) != 0) return false;
+    if (!(lsr & TIOCSER_TEMT)) {
+      busySinceHandOver_ = true;
+      return lsrSaysEmpty_;
+    }
+    lsrSaysEmpty_ = true;
+    return !busySinceHandOver_ && std::chrono::steady_clock::now() - handedOver_ < kStatusAge;
   }
 
   // USB adapters hold received bytes up to their latency timer (16 ms on FTDI chips);
@@ -410,7 +431,9 @@ class PosixLine : public ByteLine {
   bool kernelToggle_ = false;
   bool hasRs485_ = false, rs485Changed_ = false;
   serial_rs485 originalRs485_{};
-  bool hasLsr_ = false;
+  bool lsrSaysEmpty_ = false;
+  std::chrono::steady_clock::time_point handedOver_{};  // when bytes were last written
+  bool busySinceHandOver_ = false;
   bool hasModemLines_ = true;
   ParmrkDecoder decoder_;
   std::vector<size_t> marks_;

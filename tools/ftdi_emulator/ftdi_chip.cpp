@@ -93,12 +93,16 @@ void Chip::SetBaud(uint16_t value, uint16_t index) {
   const unsigned whole = value & 0x3FFF;
   const unsigned code = ((value >> 14) & 3) | ((index & 1) << 2);
   const unsigned eighths = whole * 8 + kEighths[code];
+  const uint32_t before = baud_;
   if (whole == 0 && code == 0) {
     baud_ = 3000000;
   } else if (whole == 1 && code == 0) {
     baud_ = 2000000;
   } else {
     baud_ = static_cast<uint32_t>(24000000ull / std::max(eighths, 1u));
+  }
+  if (baud_ != before) {
+    events_ += "B " + std::to_string(baud_) + " " + std::to_string(Micros(Clock::now())) + " ";
   }
 }
 

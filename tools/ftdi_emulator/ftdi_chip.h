@@ -40,10 +40,11 @@ class Chip {
   void Pulse(bool cts, bool dsr, bool ri, bool dcd);
   void Inject(const std::vector<uint8_t>& bytes, uint8_t lineStatus);
   std::string TakeReceived();
-  // RTS changes and transmissions as "R1 t", "R0 t", "TX start end" in microseconds since
-  // the chip started; taken and cleared.
+  // RTS changes, baud rate changes and transmissions as "R1 t", "R0 t", "B baud t",
+  // "TX start end" in microseconds since the chip started; taken and cleared.
   std::string TakeEvents();
   uint32_t Baud() const { return baud_; }
+  int64_t Now() const { return Micros(Clock::now()); }
 
  private:
   struct Rx {

@@ -6,7 +6,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <thread>
 
 #include "../../process_entries.h"
 #include "far_end.h"
@@ -91,6 +94,15 @@ class RealDriver : public ::testing::TestWithParam<Line> {
       }
     }
     return got;
+  }
+
+  void WaitForEvents() {
+    Overlapped wait;
+    DWORD events = 0;
+    if (!WaitCommEvent(port_, &events, &wait.ov)) {
+      ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+      ASSERT_TRUE(wait.WaitDone());
+    }
   }
 
   HANDLE port_ = INVALID_HANDLE_VALUE;
@@ -196,6 +208,67 @@ TEST_P(RealDriver, InLoopbackTheUartsInputsFollowItsOutputs) {
                 (rts ? DWORD{MS_CTS_ON} : 0) | (dtr ? DWORD{MS_DSR_ON} : 0))
           << rts << dtr;
     }
+  }
+}
+
+// RTS toggle on the 8250, which has no RS-485 mode here: RTS goes down once the wire time
+// of the frame is over and within a few milliseconds of it. QEMU's 16550 empties at once,
+// so the device's own clock is the wire, counted here from the write; loopback shows RTS
+// as CTS to a second descriptor, sampled every 50 us or so. The lateness is printed.
+TEST_P(RealDriver, RtsToggleDropsJustAfterTheWireTime) {
+  if (IsUsbAdapter(Device())) GTEST_SKIP() << "the emulated adapter's case records the chip";
+  struct Loopback {
+    int fd;
+    int bit = kTiocmLoop;
+    ~Loopback() {
+      ioctl(fd, TIOCMBIC, &bit);
+      close(fd);
+    }
+  } loop{open(("/dev/" + Device()).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)};
+  ASSERT_GE(loop.fd, 0);
+  ASSERT_EQ(ioctl(loop.fd, TIOCMBIS, &loop.bit), 0);
+  struct Case {
+    DWORD baud;
+    size_t length;
+  };
+  for (const Case& c : {Case{9600, 20}, Case{9600, 300}, Case{115200, 200}, Case{115200, 2000}}) {
+    SCOPED_TRACE(std::to_string(c.baud) + " baud, " + std::to_string(c.length) + " bytes");
+    DCB dcb = PlainDcb(c.baud);
+    dcb.fRtsControl = RTS_CONTROL_TOGGLE;
+    ASSERT_TRUE(SetCommState(port_, &dcb));
+    ASSERT_TRUE(SetCommMask(port_, EV_TXEMPTY));
+    const double wire = 10.0 * c.length / c.baud * 1e6;  // microseconds
+    double best = 1e12, worst = 0;
+    for (int round = 0; round < 3; ++round) {
+      using Clock = std::chrono::steady_clock;
+      std::atomic<bool> sampling{false}, fell{false};
+      Clock::time_point fall{};
+      std::thread sampler([&] {
+        const auto deadline = Clock::now() + std::chrono::seconds(3);
+        for (bool up = false; !fell && Clock::now() < deadline; sampling = true) {
+          int bits = 0;
+          ioctl(loop.fd, TIOCMGET, &bits);
+          const bool cts = bits & TIOCM_CTS;
+          if (!cts && up) fall = Clock::now(), fell = true;
+          up = up || cts;
+          // The sampling cadence: the guest has one CPU, which the device's threads need.
+          std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+      });
+      while (!sampling) std::this_thread::yield();
+      const auto written = Clock::now();  // RTS rises inside the write, after this
+      Write(Pattern(c.length));
+      WaitForEvents();
+      sampler.join();
+      ASSERT_TRUE(fell) << "no RTS pulse seen";
+      const double late = std::chrono::duration<double, std::micro>(fall - written).count() - wire;
+      EXPECT_GE(late, 0.0) << "RTS dropped before the wire time was over";
+      best = std::min(best, late);
+      worst = std::max(worst, late);
+    }
+    EXPECT_LT(best, 5000.0) << "RTS dropped late in every round";
+    std::printf("RTS drop after the wire time on the 8250, %u baud, %zu bytes: %.2f to %.2f ms\n",
+                static_cast<unsigned>(c.baud), c.length, best / 1000, worst / 1000);
   }
 }
 
