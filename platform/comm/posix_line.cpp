@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -37,7 +36,6 @@ constexpr int kModemLines = TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CD;
 // How old a USB adapter's status may be: a packet per latency period (1 ms in low-latency
 // mode), and the frame the bytes travel in.
 constexpr auto kStatusAge = std::chrono::microseconds(2500);
-constexpr double kBaudTolerance = 0.03;
 
 // TIOCMIWAIT can only be interrupted by a signal; this one has an empty handler installed
 // without SA_RESTART, so the ioctl returns EINTR.
@@ -51,10 +49,6 @@ void InstallWakeSignal() {
     sigemptyset(&action.sa_mask);
     sigaction(WakeSignal(), &action, nullptr);
   });
-}
-
-bool SpeedClose(speed_t actual, DWORD wanted) {
-  return std::fabs(double(actual) - double(wanted)) <= kBaudTolerance * double(wanted);
 }
 
 class PosixLine : public ByteLine {
@@ -169,7 +163,7 @@ class PosixLine : public ByteLine {
     termios2 wanted = TermiosForDcb(dcb, current, !pseudoTerminal_);
     if (ioctl(fd_, TCSETS2, &wanted) != 0) return Win32ErrorFromErrno(errno);
     termios2 applied{};
-    if (ioctl(fd_, TCGETS2, &applied) != 0 || !SpeedClose(applied.c_ospeed, dcb.BaudRate)) {
+    if (ioctl(fd_, TCGETS2, &applied) != 0 || !DriverTook(wanted, applied, !pseudoTerminal_)) {
       ioctl(fd_, TCSETS2, &current);
       return ERROR_INVALID_PARAMETER;
     }

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <thread>
+#include <tuple>
 
 #include "../../process_entries.h"
 #include "far_end.h"
@@ -19,9 +20,19 @@ namespace platform::testing {
 namespace {
 
 // Only the kernel's termbits header knows these; the values are fixed by the ABI.
-constexpr unsigned kCsize = 0000060, kCs7 = 0000040, kParenb = 0000400, kParodd = 0001000;
+constexpr unsigned kCsize = 0000060, kCstopb = 0000100, kParenb = 0000400, kParodd = 0001000;
 constexpr unsigned kCmspar = 010000000000, kCrtscts = 020000000000;
+constexpr unsigned kFraming = kCsize | kCstopb | kParenb | kParodd | kCmspar | kCrtscts;
 constexpr int kTiocmLoop = 0x8000;
+
+// What the driver should hold for a DCB's framing.
+unsigned FramingFlags(const DCB& dcb) {
+  const unsigned size = (dcb.ByteSize - 5u) << 4;  // CS5 is 0, each bit more adds 020
+  const unsigned parity[] = {0, kParenb | kParodd, kParenb, kParenb | kParodd | kCmspar,
+                             kParenb | kCmspar};
+  return size | parity[dcb.Parity] | (dcb.StopBits != ONESTOPBIT ? kCstopb : 0) |
+         (dcb.fOutxCtsFlow ? kCrtscts : 0);
+}
 
 using testing_support::Entries;
 
@@ -121,9 +132,10 @@ TEST_P(RealDriver, BytesGoBothWaysWhole) {
   }
 }
 
-// A rate the driver cannot do is refused, and the line keeps the rate it had, instead of
-// running silently at another speed (the 16550 sets 9600 for anything above its base).
-TEST_P(RealDriver, RatesReadBackFromTheDriverOrAreRefused) {
+// A rate or framing the driver cannot do is refused, and the line and the port keep what
+// they had, instead of running silently at another speed (the 16550 sets 9600 for
+// anything above its base) or with other data bits (an FT232 keeps 8 for 6).
+TEST_P(RealDriver, SettingsReadBackFromTheDriverOrAreRefused) {
   const bool uart = !IsUsbAdapter(Device());
   const DWORD rates[] = {110,   300,   600,   1200,   2400,   4800,   9600,  14400, 19200,
                          38400, 56000, 57600, 115200, 128000, 256000, 31250, 250000};
@@ -144,16 +156,39 @@ TEST_P(RealDriver, RatesReadBackFromTheDriverOrAreRefused) {
     const double read = ReadDriverSettings(Device()).speed;
     EXPECT_LE(std::fabs(read - current), 0.03 * current) << read;
   }
-  DCB dcb = PlainDcb(9600);
-  dcb.ByteSize = 7;
-  dcb.Parity = MARKPARITY;
-  dcb.fOutxCtsFlow = 1;
-  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-  ASSERT_TRUE(SetCommState(port_, &dcb));
-  const DriverSettings settings = ReadDriverSettings(Device());
-  EXPECT_EQ(settings.cflag & kCsize, kCs7);
-  EXPECT_EQ(settings.cflag & (kParenb | kParodd | kCmspar), kParenb | kParodd | kCmspar);
-  EXPECT_TRUE(settings.cflag & kCrtscts);
+  DCB held = PlainDcb(9600);
+  ASSERT_TRUE(SetCommState(port_, &held));
+  for (BYTE size : {5, 6, 7, 8}) {
+    for (BYTE parity : {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY}) {
+      for (BYTE stop : {BYTE{ONESTOPBIT}, BYTE(size == 5 ? ONE5STOPBITS : TWOSTOPBITS)}) {
+        for (bool cts : {false, true}) {
+          SCOPED_TRACE(::testing::Message() << int(size) << " bits, parity " << int(parity)
+                                            << ", stop " << int(stop) << ", cts " << cts);
+          DCB dcb = PlainDcb(9600);
+          dcb.ByteSize = size;
+          dcb.Parity = parity;
+          dcb.StopBits = stop;
+          dcb.fOutxCtsFlow = cts;
+          const unsigned before = ReadDriverSettings(Device()).cflag & kFraming;
+          const bool taken = SetCommState(port_, &dcb) != FALSE;
+          if (uart) {
+            EXPECT_TRUE(taken) << "a 16550 does every framing";
+          }
+          if (taken) {
+            held = dcb;
+          } else {
+            EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+          }
+          EXPECT_EQ(ReadDriverSettings(Device()).cflag & kFraming,
+                    taken ? FramingFlags(dcb) : before);
+          DCB now{};
+          ASSERT_TRUE(GetCommState(port_, &now));
+          EXPECT_EQ(std::tie(now.ByteSize, now.Parity, now.StopBits),
+                    std::tie(held.ByteSize, held.Parity, held.StopBits));
+        }
+      }
+    }
+  }
 }
 
 // Bytes reported written are not cut off by the close.
