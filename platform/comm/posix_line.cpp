@@ -77,6 +77,7 @@ class PosixLine : public ByteLine {
     serial_icounter_struct counters{};
     hasCounters_ = ioctl(fd_, TIOCGICOUNT, &counters) == 0;
     if (hasCounters_) counters_ = counters;
+    labels_ = MarkLabels(hasCounters_);
     if (ioctl(fd_, TIOCMGET, &seen_.bits) == 0) StartModemWatch();
     TransmitterBusy();  // idle at open: a driver that says "empty" now is believed later
     SetLowLatency();
@@ -144,10 +145,7 @@ class PosixLine : public ByteLine {
   }
 
   void Purge(bool input, bool output) override {
-    if (input) {
-      unmarkedBreaks_ = unmarkedParity_ = 0;  // their marks go with the bytes
-      ahead_.Clear();
-    }
+    if (input) ForgetInput();
     if (input && output)
       ioctl(fd_, TCFLSH, TCIOFLUSH);
     else if (input)
@@ -243,6 +241,16 @@ class PosixLine : public ByteLine {
     return !busySinceHandOver_ && std::chrono::steady_clock::now() - handedOver_ < kStatusAge;
   }
 
+  // After a receive purge: what was read ahead goes, a mark a read left unfinished goes
+  // with it, and the error counts start again from the driver's.
+  void ForgetInput() {
+    ahead_.Clear();
+    decoder_.Reset();
+    labels_.Clear();
+    serial_icounter_struct now{};
+    if (hasCounters_ && ioctl(fd_, TIOCGICOUNT, &now) == 0) counters_ = now;
+  }
+
   // USB adapters hold received bytes up to their latency timer (16 ms on FTDI chips);
   // drivers that have a low-latency mode take it from this flag. Best effort, put back on
   // close.
@@ -289,22 +297,16 @@ class PosixLine : public ByteLine {
     return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
   }
 
-  // A marked NUL is a break while breaks were counted (Windows keeps no byte for a break;
-  // a line without counters cannot tell, and calls it one); any other marked byte had a
-  // parity error if that counter moved, else a framing error. A driver counts an error
-  // before its byte can be read: counts that no mark has claimed yet wait for theirs.
+  // Windows keeps no byte for a break.
   size_t ReportMarks(uint8_t* buf, size_t count, std::vector<RxError>& errors) {
     size_t out = 0, next = 0;
     for (size_t i = 0; i < count; ++i) {
       const bool marked = next < marks_.size() && marks_[next] == i;
-      if (marked) ++next;
-      if (marked && buf[i] == 0 && (unmarkedBreaks_ > 0 || !hasCounters_)) {
-        unmarkedBreaks_ = std::max(unmarkedBreaks_ - 1, 0);
-        continue;
-      }
       if (marked) {
-        errors.push_back({out, unmarkedParity_ > 0 ? DWORD{CE_RXPARITY} : DWORD{CE_FRAME}});
-        unmarkedParity_ = std::max(unmarkedParity_ - 1, 0);
+        ++next;
+        const DWORD label = labels_.Label(buf[i]);
+        if (label == MarkLabels::kBreak) continue;
+        errors.push_back({out, label});
       }
       buf[out++] = buf[i];
     }
@@ -316,8 +318,8 @@ class PosixLine : public ByteLine {
     if (!hasCounters_) return;
     serial_icounter_struct now{};
     if (ioctl(fd_, TIOCGICOUNT, &now) != 0) return;
-    unmarkedParity_ += now.parity - counters_.parity;
-    unmarkedBreaks_ += now.brk - counters_.brk;
+    labels_.Counted(now.brk - counters_.brk, now.parity - counters_.parity,
+                    now.frame - counters_.frame);
     std::lock_guard lock(statusMutex_);
     if (now.frame != counters_.frame) pending_.errors |= CE_FRAME;
     if (now.parity != counters_.parity) pending_.errors |= CE_RXPARITY;
@@ -436,7 +438,7 @@ class PosixLine : public ByteLine {
   bool lowLatencySet_ = false;
   bool hasCounters_ = false;
   serial_icounter_struct counters_{};
-  int unmarkedBreaks_ = 0, unmarkedParity_ = 0;
+  MarkLabels labels_{false};
 
   int statusFd_ = -1;
   bool watching_ = false;
