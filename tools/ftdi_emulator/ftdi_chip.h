@@ -45,6 +45,9 @@ class Chip {
   std::string TakeEvents();
   uint32_t Baud() const { return baud_; }
   int64_t Now() const { return Micros(Clock::now()); }
+  // How many characters the chip takes into its buffer ahead of the wire: the FT232B's 128,
+  // or 0 for a chip that takes a transfer only once it has sent it.
+  void SetTransmitBuffer(unsigned characters) { transmitBuffer_ = characters; }
 
  private:
   struct Rx {
@@ -63,6 +66,7 @@ class Chip {
   unsigned bitsPerChar_ = 10;
   bool cts_ = true, dsr_ = true, ri_ = false, dcd_ = true;
   bool rts_ = false, dtr_ = false;
+  unsigned transmitBuffer_ = 128;
   std::optional<uint8_t> pulse_;
   std::chrono::milliseconds latency_{16};
   Clock::time_point txEnd_{};
