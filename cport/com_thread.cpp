@@ -49,10 +49,28 @@ TComThread::TComThread(TCustomComPort* port, uint64_t generation)
 }
 
 TComThread::~TComThread() {
-  SignalStop();
-  WaitFor();
+  if (!ended_) {
+    SignalStop();
+    WaitFor();
+  }
   CloseHandle(probe_.hEvent);
   CloseHandle(handBackEvent_);
+}
+
+bool TComThread::HandlerRunningHere() const {
+  return (platform::IsMainThread() && inBatch_) || std::this_thread::get_id() == threadId_;
+}
+
+void TComThread::EndFromHandler() {
+  ended_ = true;
+  SetEvent(stopEvent_);
+  if (std::this_thread::get_id() == threadId_) return;
+  {
+    std::lock_guard lock(batchMutex_);
+    batchRunning_ = false;
+  }
+  batchEnded_.notify_one();
+  WaitFor();
 }
 
 void TComThread::SignalStop() {
@@ -62,21 +80,26 @@ void TComThread::SignalStop() {
 
 // The clean-up runs on every way out, an escaping handler error included.
 void TComThread::Execute() {
+  threadId_ = std::this_thread::get_id();
   const HANDLE device = port_->DeviceHandle();
   // The device writes the mask when a pending wait completes, also during the clean-up,
   // so it lives as long as the overlapped block.
   DWORD mask = 0;
   OVERLAPPED overlapped{};
   overlapped.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  // A port that a handler closed has closed the device itself, which ended the wait.
   struct CleanUp {
     HANDLE device, waitEvent, stopEvent;
+    const std::atomic<bool>& deviceClosed;
     ~CleanUp() {
-      SetCommMask(device, 0);
-      PurgeComm(device, PURGE_TXCLEAR | PURGE_RXCLEAR);
+      if (!deviceClosed) {
+        SetCommMask(device, 0);
+        PurgeComm(device, PURGE_TXCLEAR | PURGE_RXCLEAR);
+      }
       CloseHandle(waitEvent);
       CloseHandle(stopEvent);
     }
-  } cleanUp{device, overlapped.hEvent, stopEvent_};
+  } cleanUp{device, overlapped.hEvent, stopEvent_, ended_};
   WaitLoop({device, &overlapped, &mask});
 }
 
@@ -91,10 +114,12 @@ void TComThread::WaitLoop(const EventWait& wait) {
     if (startWait) StartWait(wait);
     const DWORD woke = WaitForMultipleObjects(3, handles, FALSE, INFINITE);
     AwaitBatchEnd();
+    if (ended_) return;
     if (woke == WAIT_OBJECT_0 + 1) {
       startWait = true;
     } else if (woke == WAIT_OBJECT_0 + 2) {
       startWait = TakeResult(wait) ? !DispatchEvents(wait) : WaitEnded();
+      if (ended_) return;
     } else {
       return;
     }
@@ -161,14 +186,21 @@ void TComThread::AwaitBatchEnd() {
 }
 
 // Runs on the main thread. This thread is woken at the end only when it has to start the
-// next wait itself or take the error.
+// next wait itself or take the error. A batch whose handler closed the port lets the port
+// free this object, as its very last step.
 void TComThread::RunBatch(const EventWait& wait) {
   std::exception_ptr error;
   bool waitStarted = false;
+  inBatch_ = true;
   try {
     waitStarted = RunDueBatches(wait);
   } catch (...) {
     error = std::current_exception();
+  }
+  inBatch_ = false;
+  if (ended_) {
+    port_->ReapEndedThreads();
+    return;
   }
   {
     std::lock_guard lock(batchMutex_);
@@ -186,7 +218,7 @@ void TComThread::RunBatch(const EventWait& wait) {
 bool TComThread::RunDueBatches(const EventWait& wait) {
   for (int batch = 1;; ++batch) {
     RunEventHandlers();
-    if (batch == kBatchesPerHandOver) return false;
+    if (ended_ || batch == kBatchesPerHandOver) return false;
     if (WaitForSingleObject(stopEvent_, 0) == WAIT_OBJECT_0) return false;
     if (!TakeDueEvents(wait.device)) break;
   }
@@ -220,6 +252,7 @@ void TComThread::SendEventMessages() {
 
 void TComThread::RunEventHandlers() {
   for (const Dispatch& d : kOrder) {
+    if (ended_) return;
     if (pendingEvents_.Contains(d.event)) (port_->*d.handle)();
   }
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <mutex>
+#include <thread>
 
 #include "cport/vocabulary.h"
 #include "platform/sync/thread.h"
@@ -22,6 +23,14 @@ class TComThread : public platform::TThread {
   ~TComThread() override;
 
   void SignalStop();
+  // Whether the caller is one of this thread's handlers: in its batch on the main thread,
+  // or on the thread itself.
+  bool HandlerRunningHere() const;
+  // A handler closes the port: the batch ends once that handler returns, and the thread
+  // stops without touching the device again. From the main thread's batch it waits for
+  // the thread to end; on the thread itself it cannot.
+  void EndFromHandler();
+  bool BatchOnStack() const { return inBatch_; }
 
  protected:
   void Execute() override;
@@ -61,6 +70,9 @@ class TComThread : public platform::TThread {
   std::condition_variable batchEnded_;
   std::atomic<bool> batchRunning_{false};
   std::exception_ptr batchError_;
+  bool inBatch_ = false;  // the main thread runs a batch of this thread now
+  std::atomic<bool> ended_{false};
+  std::thread::id threadId_;
 };
 
 }  // namespace cport

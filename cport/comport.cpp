@@ -132,6 +132,8 @@ void TCustomComPort::SetBuffer(const TComBuffer& value) {
 
 void TCustomComPort::OpenPort() {
   if (connected_) return;
+  ReapEndedThreads();
+  closedByHandler_ = false;
   HandleBeforeOpen();
   OpenDeviceHandle();
   connected_ = true;
@@ -163,21 +165,44 @@ void TCustomComPort::StartEventThread() {
   }
 }
 
+// A handler that closes the port cannot wait for its own batch to end: its thread is
+// stopped without it and kept until the batch has unwound.
 void TCustomComPort::StopEventThread() {
+  if (eventThread_ && eventThread_->HandlerRunningHere()) {
+    closedByHandler_ = true;
+    eventThread_->EndFromHandler();
+    endedThreads_.push_back(std::move(eventThread_));
+  }
   eventThread_.reset();
   threadCreated_ = false;
   if (window_) DestroyMessageWindow(window_);
   window_ = nullptr;
 }
 
+// A close asked for while one is under way (by a handler that runs meanwhile) leaves it
+// to that one.
 void TCustomComPort::ClosePort() {
-  if (!connected_) return;
+  if (!connected_ || closing_) return;
+  closing_ = true;
+  closedByHandler_ = windowHandlers_ > 0;
+  struct Done {
+    bool& closing;
+    ~Done() { closing = false; }
+  } done{closing_};
   HandleBeforeClose();
   AbortAllOperations();
   if (threadCreated_) StopEventThread();
   CloseDeviceHandle();
   connected_ = false;
   HandleAfterClose();
+}
+
+// Threads ended by a handler go once their thread has finished and no batch of theirs is
+// running any more.
+void TCustomComPort::ReapEndedThreads() {
+  std::erase_if(endedThreads_, [](const std::unique_ptr<TComThread>& t) {
+    return t->Finished() && !t->BatchOnStack();
+  });
 }
 
 void TCustomComPort::OpenDeviceHandle() {

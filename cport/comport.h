@@ -195,6 +195,7 @@ class TCustomComPort {
   bool CanApply() const;
   void StartEventThread();
   void StopEventThread();
+  void ReapEndedThreads();
   void HandleBeforeOpen();
   void HandleAfterOpen();
   void HandleBeforeClose();
@@ -208,7 +209,12 @@ class TCustomComPort {
   void ChangeLineSetting(T& field, T value);
 
   std::unique_ptr<TComThread> eventThread_;
+  // Threads whose handler closed the port, kept until their batch has unwound.
+  std::vector<std::unique_ptr<TComThread>> endedThreads_;
   bool threadCreated_ = false;
+  bool closing_ = false;
+  bool closedByHandler_ = false;  // later event messages of the batch are dropped
+  int windowHandlers_ = 0;        // event messages being handled, on the main thread
   uint64_t threadGeneration_ = 0;
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   HWND window_ = nullptr;

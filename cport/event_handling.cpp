@@ -110,8 +110,14 @@ void TCustomComPort::ReportSignals(bool opened) {
 LRESULT TCustomComPort::PortWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message != WM_COMPORTEVENT) return DefWindowProcA(window, message, wParam, lParam);
   if (InSendMessage()) ReplyMessage(0);
+  // Messages of a batch whose handler closed the port are dropped with the rest.
+  if (!connected_ || closedByHandler_) return 0;
+  ++windowHandlers_;
+  struct Handled {
+    int& count;
+    ~Handled() { --count; }
+  } handled{windowHandlers_};
   try {
-    if (!connected_) return 0;
     switch (wParam) {
       case 1:
         HandleRxChar();

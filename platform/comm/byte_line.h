@@ -45,12 +45,15 @@ class ByteLine {
   virtual ssize_t Transmit(const uint8_t* buf, size_t len) = 0;
   // Bytes taken by Transmit that have not left yet.
   virtual size_t OutputPending() = 0;
-  // Whether bytes leave at the baud rate: a driver's count and transmitter-empty bit can
-  // run ahead of the wire (a USB adapter's status is as old as its last packet), so the
-  // device also waits their wire time. A pty hands them over at once.
+  // Whether bytes leave at the baud rate. Such a line is handed only a little more than
+  // the wire takes before the device looks again, so that a purge silences it at once;
+  // and as a driver's count and transmitter-empty bit can run ahead of the wire (a USB
+  // adapter's status is as old as its last packet), the device also waits their wire
+  // time. A line that sends at once (a pty) is handed everything.
   virtual bool SendsAtBaudRate() const { return false; }
-  // Waits, at most until the deadline, for what was transmitted to leave the line; called
-  // before the line is closed so that a close does not cut short what was reported written.
+  // Waits, at most until the deadline, for what was transmitted to leave the line, and
+  // discards what is left then; called before the line is closed so that a close neither
+  // cuts short what was reported written nor sends its tail with the settings put back.
   virtual void WaitUntilSent(std::chrono::steady_clock::time_point /*deadline*/) {}
   // Sends one flow-control character ahead of queued output.
   virtual void SendImmediate(uint8_t c) = 0;
@@ -64,6 +67,9 @@ class ByteLine {
   virtual void SetDtr(bool on) = 0;
   // MS_* bits; returns 0 or a Win32 error code.
   virtual DWORD ModemStatus(DWORD& status) = 0;
+  // What happened beside the bytes since the last call. StatusFd rings for news that come
+  // on their own (a modem line); errors that Receive finds counted between the bytes (a
+  // break, an overrun) ring nothing: the device takes the status after every Receive.
   virtual LineStatus TakeStatus() = 0;
   // The device has gone: what holds it is let go at once, so that it gets its old name
   // when it comes back while the handle is still open. The line's calls fail from then on.

@@ -1,6 +1,7 @@
 #include "platform/comm/comm_device.h"
 
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,6 +36,7 @@ CommDevice::CommDevice(std::unique_ptr<ByteLine> line)
     : line_(std::move(line)),
       lineWatchesCalls_(line_->WatchesCalls()),
       wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      unservedFd_(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)),
       input_(kDefaultInputQueue),
       dcb_(DefaultDcb()) {
   driver_ = std::thread([this] { Run(); });
@@ -54,10 +56,11 @@ void CommDevice::OnClose() {
   if (driver_.joinable()) driver_.join();
   std::lock_guard lock(mutex_);
   DetachHelpers();
-  if (!gone_) line_->WaitUntilSent(DrainDeadline());
+  if (!gone_) DrainTail();
   line_.reset();
   if (wakeFd_ >= 0) close(wakeFd_);
-  wakeFd_ = -1;
+  if (unservedFd_ >= 0) close(unservedFd_);
+  wakeFd_ = unservedFd_ = -1;
 }
 
 // Checked under the lock by every call: one that entered before the handle was closed
@@ -65,6 +68,15 @@ void CommDevice::OnClose() {
 DWORD CommDevice::Refusal() const {
   if (stopping_) return ERROR_INVALID_HANDLE;
   return gone_ ? kGoneError : 0;
+}
+
+// What was handed to the line goes out before the line is let go, so that its settings
+// are put back only after the last stop bit. A USB adapter may count none of it while its
+// chip still sends, so the wire time is waited for first.
+void CommDevice::DrainTail() {
+  const TimePoint deadline = DrainDeadline();
+  std::this_thread::sleep_until(std::min(wireFree_, deadline));
+  line_->WaitUntilSent(deadline);
 }
 
 // Output still on its way gets the time the write timeouts would have given it, or twice
@@ -76,7 +88,9 @@ CommDevice::TimePoint CommDevice::DrainDeadline() const {
                    static_cast<DWORD>(pending));
   const auto wire = 2 * Millis(uint64_t{pending} * 10 * 1000 / std::max<DWORD>(dcb_.BaudRate, 1));
   const auto limit = written ? Millis(written) : wire + std::chrono::milliseconds(100);
-  return Clock::now() + std::min<std::chrono::milliseconds>(limit, kMaxCloseDrain);
+  const TimePoint now = Clock::now();
+  return std::min(std::max(now + limit, wireFree_ + std::chrono::milliseconds(100)),
+                  now + kMaxCloseDrain);
 }
 
 // A line that does not watch calls is not asked, so the call takes the lock only once; it

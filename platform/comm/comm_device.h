@@ -1,5 +1,7 @@
 #pragma once
 
+#include <poll.h>
+
 #include <chrono>
 #include <deque>
 #include <memory>
@@ -74,10 +76,16 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
     OVERLAPPED* overlapped;
     DWORD* mask;
   };
+  struct Completion {
+    OVERLAPPED* overlapped;
+    DWORD error;
+    DWORD bytes;
+  };
 
   class WaiterHelper;
 
   DWORD Refusal() const;
+  void DrainTail();
   TimePoint DrainDeadline() const;
 
   void Run();
@@ -87,12 +95,17 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   int WaiterPollFd();
   void ServeWaiter();
   void WaiterUnpolled();
-  bool HelpedOperationPending() const;
+  bool LineOperationPending() const;
+  void ServeUnlessWaited(const OVERLAPPED* overlapped);
+  void SetUnservedTimer(bool arm);
+  void TakeUnserved();
   bool WaitersWatchLine() const;
-  int PollTimeoutMs(TimePoint now) const;
+  std::optional<TimePoint> NextLook() const;
+  static int PollUntil(pollfd* fds, nfds_t count, std::optional<TimePoint> next);
   void Wake();
   void DrainWake();
   void Service(TimePoint now);
+  void TakeFromLine();
 
   void PumpInput();
   bool LineJustFoundEmpty() const;
@@ -101,8 +114,12 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   size_t FilterInput(uint8_t* bytes, size_t count, const std::vector<RxError>& errors,
                      bool dsrBlocks, DWORD& events);
   bool InputAboveMark() const;
-  void PumpOutput();
-  bool TransmitFront(PendingWrite& write);
+  void PumpOutput(TimePoint now);
+  void StartTimeout(PendingWrite& write, TimePoint now) const;
+  bool TransmitFront(PendingWrite& write, TimePoint now);
+  size_t LineRoom(TimePoint now);
+  std::chrono::microseconds HeldAhead(TimePoint now);
+  void LookAgainForRoom(TimePoint now);
   void TakeLineStatus();
   void ServeReads(TimePoint now);
   void ExpireWrites(TimePoint now);
@@ -119,11 +136,18 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   bool ReadCompleteOrExpired(const PendingRead& read, TimePoint now) const;
 
   void Complete(OVERLAPPED* overlapped, DWORD error, DWORD bytes);
+  static void Signal(const Completion& completion);
+  // The completions a turn left to signal, taken out under the device lock. The thread
+  // keeps the list, and with it its room, from one turn to the next.
+  static std::vector<Completion>& SignalsToSet();
+  static void SignalAll(std::vector<Completion>& due);
+  static void Publish(const Completion& completion);
   static void MarkPending(OVERLAPPED* overlapped);
 
   std::unique_ptr<ByteLine> line_;
   const bool lineWatchesCalls_;
   int wakeFd_ = -1;
+  int unservedFd_ = -1;  // rings when an operation went unserved through its grace
   std::thread driver_;
 
   std::mutex mutex_;
@@ -140,17 +164,19 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   DWORD errorWord_ = 0;
   bool xoffSent_ = false;
   bool transmitting_ = false;
-  std::optional<TimePoint> drainCheck_;
-  TimePoint wireFree_{};  // when the last byte handed to the line is off the wire
+  std::optional<TimePoint> drainCheck_;   // when to look whether the transmitter emptied
+  std::optional<TimePoint> outputCheck_;  // when to hand the line more of the front write
+  TimePoint wireFree_{};                  // when the last byte handed to the line is off the wire
   std::deque<PendingRead> reads_;
   std::deque<PendingWrite> writes_;
   std::optional<PendingWait> wait_;
   bool deferSignals_ = false;
-  std::vector<HANDLE> signalsDue_;
+  std::vector<Completion> signalsDue_;  // completions to signal once the lock is released
   std::shared_ptr<WaiterHelper> helper_;
   std::vector<HANDLE> helpedEvents_;  // events the helper is on, the latest last
   int waitersPolling_ = 0;
   bool waitersServe_ = false;
+  bool unservedArmed_ = false;
 };
 
 }  // namespace platform

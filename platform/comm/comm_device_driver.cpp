@@ -1,4 +1,5 @@
 #include <poll.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,18 +15,8 @@ namespace platform {
 namespace {
 
 constexpr size_t kKeptHelpers = 4;
+constexpr auto kUnservedGrace = std::chrono::milliseconds(2);
 
-// The events a turn's completions left to set, taken out under the device lock. The
-// thread keeps the list, and with it its room, from one turn to the next.
-std::vector<HANDLE>& SignalsToSet() {
-  static thread_local std::vector<HANDLE> due;
-  return due;
-}
-
-void SetAll(std::vector<HANDLE>& due) {
-  for (HANDLE event : due) SetEvent(event);
-  due.clear();
-}
 
 }  // namespace
 
@@ -51,23 +42,23 @@ class CommDevice::WaiterHelper : public EventHelper {
 
 void CommDevice::Run() {
   for (;;) {
-    pollfd fds[3];
-    nfds_t count = 0;
-    int timeout = -1;
+    pollfd fds[4];
+    std::optional<TimePoint> next;
     {
       std::lock_guard lock(mutex_);
       if (stopping_) return;
-      fds[count++] = pollfd{wakeFd_, POLLIN, 0};
+      fds[0] = pollfd{wakeFd_, POLLIN, 0};
       short lineEvents = 0;
       if (!gone_ && input_.Space() > 0 && !WaitersWatchLine()) lineEvents |= POLLIN;
       if (!gone_ && !writes_.empty() && line_->WaitsForPollOut()) lineEvents |= POLLOUT;
-      fds[count++] = pollfd{lineEvents ? line_->ReadinessFd() : -1, lineEvents, 0};
+      fds[1] = pollfd{lineEvents ? line_->ReadinessFd() : -1, lineEvents, 0};
       driverPollsInput_ = (lineEvents & POLLIN) != 0;
-      fds[count++] = pollfd{gone_ ? -1 : line_->StatusFd(), POLLIN, 0};
-      timeout = PollTimeoutMs(Clock::now());
+      fds[2] = pollfd{gone_ ? -1 : line_->StatusFd(), POLLIN, 0};
+      fds[3] = pollfd{unservedFd_, POLLIN, 0};
+      next = NextLook();
     }
-    const int ready = poll(fds, count, timeout);
-    std::vector<HANDLE>& due = SignalsToSet();
+    const int ready = PollUntil(fds, 4, next);
+    std::vector<Completion>& due = SignalsToSet();
     {
       std::lock_guard lock(mutex_);
       if (stopping_) return;
@@ -78,6 +69,9 @@ void CommDevice::Run() {
       }
       if (fds[0].revents) DrainWake();
       if (fds[1].revents) lineReadable_ = true;
+      if (fds[3].revents) TakeUnserved();
+      // A read's deadline that came while waiters had the line ends it with what arrived.
+      if (ready == 0 && !driverPollsInput_ && !reads_.empty()) lineReadable_ = true;
       deferSignals_ = true;
       if (!gone_) Service(Clock::now());
       deferSignals_ = false;
@@ -85,7 +79,7 @@ void CommDevice::Run() {
     }
     // Signalled after the device lock is released, so that a woken caller does not at once
     // block on it. A caller learns of a completion by its event, as the API requires.
-    SetAll(due);
+    SignalAll(due);
   }
 }
 
@@ -124,10 +118,39 @@ void CommDevice::DetachHelpers() {
   helpedEvents_.clear();
 }
 
-bool CommDevice::HelpedOperationPending() const {
-  if (wait_ && wait_->overlapped->hEvent) return true;
-  return std::any_of(reads_.begin(), reads_.end(),
-                     [](const PendingRead& r) { return r.overlapped->hEvent != nullptr; });
+bool CommDevice::LineOperationPending() const { return wait_ || !reads_.empty(); }
+
+// An operation that goes pending while the line is left to waiters, none of them polling,
+// is the driver's to serve unless a waiter starts polling within a short grace: the
+// caller of a blocking wait is on its way then, while one that polls the block, or gave
+// it no event, never comes. The timer costs the blocking caller no wake-up of the driver.
+void CommDevice::ServeUnlessWaited(const OVERLAPPED* overlapped) {
+  if (!waitersServe_ || waitersPolling_ > 0) return;
+  if (!overlapped->hEvent) {
+    waitersServe_ = false;
+    Wake();
+  } else if (!unservedArmed_) {
+    SetUnservedTimer(true);
+  }
+}
+
+void CommDevice::SetUnservedTimer(bool arm) {
+  itimerspec spec{};
+  spec.it_value.tv_nsec = arm ? std::chrono::nanoseconds(kUnservedGrace).count() : 0;
+  timerfd_settime(unservedFd_, 0, &spec, nullptr);
+  unservedArmed_ = arm;
+}
+
+// The grace ran out: what is pending and polled by nobody is served from now on.
+void CommDevice::TakeUnserved() {
+  uint64_t expirations = 0;
+  if (read(unservedFd_, &expirations, sizeof expirations) < 0) {
+    // Disarmed meanwhile.
+  }
+  unservedArmed_ = false;
+  if (waitersPolling_ > 0 || !LineOperationPending()) return;
+  waitersServe_ = false;
+  lineReadable_ = true;
 }
 
 int CommDevice::WaiterPollFd() {
@@ -138,22 +161,23 @@ int CommDevice::WaiterPollFd() {
     return -1;
   }
   ++waitersPolling_;
+  if (unservedArmed_) SetUnservedTimer(false);
   return line_->ReadinessFd();
 }
 
-// A waiter that leaves while its operation is still pending (its time ran out, another
+// A waiter that leaves while an operation is still pending (its time ran out, another
 // event ended its wait) hands the line back to the driver, unless another still polls.
 void CommDevice::WaiterUnpolled() {
   std::lock_guard lock(mutex_);
-  if (--waitersPolling_ > 0 || !HelpedOperationPending() || !waitersServe_) return;
+  if (--waitersPolling_ > 0 || !LineOperationPending() || !waitersServe_) return;
   waitersServe_ = false;
   Wake();
 }
 
 // Once a waiter has served the line, waiters watch it and the driver leaves it to them:
-// one poller per descriptor. Bytes that arrive while nobody waits stay in the kernel until
-// the next call takes them. Input flow control needs the queue's level as bytes arrive,
-// so with it the driver keeps watching.
+// one poller per descriptor. Bytes that arrive while no operation is pending stay in the
+// kernel until the next call takes them. Input flow control needs the queue's level as bytes
+// arrive, so with it the driver keeps watching.
 bool CommDevice::WaitersWatchLine() const {
   const bool flowControlled = dcb_.fInX || dcb_.fRtsControl == RTS_CONTROL_HANDSHAKE ||
                               dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE;
@@ -164,7 +188,7 @@ bool CommDevice::WaitersWatchLine() const {
 // wake as well; whichever comes first takes the bytes, the other finds none. What is left
 // with a deadline is the driver's to time, so it is told to look again.
 void CommDevice::ServeWaiter() {
-  std::vector<HANDLE>& due = SignalsToSet();
+  std::vector<Completion>& due = SignalsToSet();
   {
     std::lock_guard lock(mutex_);
     if (stopping_ || gone_) return;
@@ -175,27 +199,36 @@ void CommDevice::ServeWaiter() {
     Service(now);
     deferSignals_ = false;
     due.swap(signalsDue_);
-    if (PollTimeoutMs(now) >= 0) Wake();
+    if (NextLook()) Wake();
     TellDriverOfRoom();
   }
-  SetAll(due);
+  SignalAll(due);
 }
 
-int CommDevice::PollTimeoutMs(TimePoint now) const {
+std::optional<CommDevice::TimePoint> CommDevice::NextLook() const {
   std::optional<TimePoint> next = drainCheck_;
   auto consider = [&](TimePoint t) {
     if (!next || t < *next) next = t;
   };
+  if (outputCheck_) consider(*outputCheck_);
   if (!reads_.empty()) {
     const PendingRead& r = reads_.front();
     if (r.totalDeadline) consider(*r.totalDeadline);
     if (r.interval && r.done > 0) consider(r.lastByte + *r.interval);
   }
   if (!writes_.empty() && writes_.front().deadline) consider(*writes_.front().deadline);
-  if (!next) return -1;
-  if (*next <= now) return 0;
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*next - now).count();
-  return static_cast<int>(std::min<int64_t>(ms, 1 << 30));
+  return next;
+}
+
+// The driver's one sleep: until a descriptor is ready or, to the microsecond, the next look
+// is due. Returns what poll returns.
+int CommDevice::PollUntil(pollfd* fds, nfds_t count, std::optional<TimePoint> next) {
+  if (!next) return ppoll(fds, count, nullptr, nullptr);
+  const auto left = std::max(*next - Clock::now(), Clock::duration::zero());
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+  const timespec timeout{static_cast<time_t>(std::min<int64_t>(seconds.count(), 1 << 30)),
+                         static_cast<long>((left - seconds).count())};
+  return ppoll(fds, count, &timeout, nullptr);
 }
 
 void CommDevice::Wake() {
@@ -213,13 +246,18 @@ void CommDevice::DrainWake() {
 }
 
 void CommDevice::Service(TimePoint now) {
-  PumpInput();
-  TakeLineStatus();
+  TakeFromLine();
   if (gone_) return;
   ServeReads(now);
-  PumpOutput();
+  PumpOutput(now);
   ExpireWrites(now);
   CheckTransmitterEmpty(now);
+}
+
+// A line tells errors it counted between the bytes only to the device that read them.
+void CommDevice::TakeFromLine() {
+  PumpInput();
+  TakeLineStatus();
 }
 
 // Everything pending ends with the code Windows gives for a removed USB serial port, and
@@ -229,6 +267,7 @@ void CommDevice::MarkGone() {
   line_->LetGo();
   EndAllPending(kGoneError);
   drainCheck_.reset();
+  outputCheck_.reset();
 }
 
 void CommDevice::EndAllPending(DWORD error) {
@@ -240,15 +279,36 @@ void CommDevice::EndAllPending(DWORD error) {
   wait_.reset();
 }
 
+// The result goes into the block with its event set, as one step: a caller that polls the
+// block and reuses it at once must not find its next operation's event set by this one.
 void CommDevice::Complete(OVERLAPPED* overlapped, DWORD error, DWORD bytes) {
-  std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh).store(bytes, std::memory_order_relaxed);
-  std::atomic_ref<ULONG_PTR>(overlapped->Internal).store(error, std::memory_order_release);
-  if (!overlapped->hEvent) return;
-  if (deferSignals_) {
-    signalsDue_.push_back(overlapped->hEvent);
+  const Completion completion{overlapped, error, bytes};
+  if (!overlapped->hEvent) {
+    Publish(completion);
+  } else if (deferSignals_) {
+    signalsDue_.push_back(completion);
   } else {
-    SetEvent(overlapped->hEvent);
+    Signal(completion);
   }
+}
+
+std::vector<CommDevice::Completion>& CommDevice::SignalsToSet() {
+  static thread_local std::vector<Completion> due;
+  return due;
+}
+
+void CommDevice::SignalAll(std::vector<Completion>& due) {
+  for (const Completion& c : due) Signal(c);
+  due.clear();
+}
+
+void CommDevice::Signal(const Completion& c) {
+  SetEventWith(c.overlapped->hEvent, [&c] { Publish(c); });
+}
+
+void CommDevice::Publish(const Completion& c) {
+  std::atomic_ref<ULONG_PTR>(c.overlapped->InternalHigh).store(c.bytes, std::memory_order_relaxed);
+  std::atomic_ref<ULONG_PTR>(c.overlapped->Internal).store(c.error, std::memory_order_release);
 }
 
 void CommDevice::MarkPending(OVERLAPPED* overlapped) {

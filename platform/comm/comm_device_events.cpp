@@ -49,6 +49,7 @@ BOOL CommDevice::WaitEvent(DWORD* mask, OVERLAPPED* overlapped) {
   }
   wait_ = PendingWait{overlapped, mask};
   HelpWaiter(overlapped);
+  ServeUnlessWaited(overlapped);
   return FailWith(ERROR_IO_PENDING);
 }
 

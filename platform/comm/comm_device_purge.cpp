@@ -19,7 +19,10 @@ BOOL CommDevice::Purge(DWORD flags) {
     for (auto& r : reads_) Complete(r.overlapped, ERROR_OPERATION_ABORTED, r.done);
     reads_.clear();
   }
-  if (flags & PURGE_TXCLEAR) line_->Purge(false, true);
+  if (flags & PURGE_TXCLEAR) {
+    line_->Purge(false, true);
+    wireFree_ = Clock::now();  // what the line still holds, it counts itself
+  }
   if (flags & PURGE_RXCLEAR) {
     input_.Clear();
     line_->Purge(true, false);

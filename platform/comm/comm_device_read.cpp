@@ -82,6 +82,7 @@ bool CommDevice::StartRead(PendingRead read, DWORD* done, TimePoint now) {
   }
   reads_.push_back(read);
   HelpWaiter(read.overlapped);
+  ServeUnlessWaited(read.overlapped);
   if (read.totalDeadline || read.interval) Wake();
   return false;
 }
@@ -92,7 +93,7 @@ void CommDevice::TakeRefilling(PendingRead& read, TimePoint now) {
   for (;;) {
     TakeFromQueue(read, read.wanted, now);
     if (!lineReadable_ || gone_ || input_.Space() == 0) return;
-    PumpInput();
+    TakeFromLine();
   }
 }
 

@@ -28,9 +28,11 @@ void CommDevice::TakeLineStatus() {
     MarkGone();
     return;
   }
-  errorWord_ |= status.errors;
+  // Parity is checked only where it was asked for, as with each byte's own errors.
+  const DWORD errors = dcb_.fParity ? status.errors : status.errors & ~DWORD{CE_RXPARITY};
+  errorWord_ |= errors;
   DWORD events = status.events;
-  if (status.errors & (CE_FRAME | CE_OVERRUN | CE_RXPARITY)) events |= EV_ERR;
+  if (errors & (CE_FRAME | CE_OVERRUN | CE_RXPARITY)) events |= EV_ERR;
   RaiseEvents(events);
 }
 

@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -34,7 +33,9 @@ namespace platform {
 namespace {
 
 constexpr int kModemLines = TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CD;
-constexpr double kBaudTolerance = 0.03;
+// How old a USB adapter's status may be: a packet per latency period (1 ms in low-latency
+// mode), and the frame the bytes travel in.
+constexpr auto kStatusAge = std::chrono::microseconds(2500);
 
 // TIOCMIWAIT can only be interrupted by a signal; this one has an empty handler installed
 // without SA_RESTART, so the ioctl returns EINTR.
@@ -48,10 +49,6 @@ void InstallWakeSignal() {
     sigemptyset(&action.sa_mask);
     sigaction(WakeSignal(), &action, nullptr);
   });
-}
-
-bool SpeedClose(speed_t actual, DWORD wanted) {
-  return std::fabs(double(actual) - double(wanted)) <= kBaudTolerance * double(wanted);
 }
 
 class PosixLine : public ByteLine {
@@ -80,10 +77,9 @@ class PosixLine : public ByteLine {
     serial_icounter_struct counters{};
     hasCounters_ = ioctl(fd_, TIOCGICOUNT, &counters) == 0;
     if (hasCounters_) counters_ = counters;
+    labels_ = MarkLabels(hasCounters_);
     if (ioctl(fd_, TIOCMGET, &seen_.bits) == 0) StartModemWatch();
-    // Idle at open, so a driver that does not say "empty" now does not report it at all
-    // (a pty refuses the call; some adapters' emulations never set the bit).
-    hasLsr_ = TransmitterEmpty();
+    TransmitterBusy();  // idle at open: a driver that says "empty" now is believed later
     SetLowLatency();
     return 0;
   }
@@ -106,6 +102,10 @@ class PosixLine : public ByteLine {
   ssize_t Transmit(const uint8_t* buf, size_t len) override {
     if (len == 0) return 0;
     const ssize_t n = write(fd_, buf, len);
+    if (n > 0) {
+      handedOver_ = std::chrono::steady_clock::now();
+      busySinceHandOver_ = false;
+    }
     if (n >= 0) return n;
     return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
   }
@@ -117,15 +117,19 @@ class PosixLine : public ByteLine {
     if (pseudoTerminal_) return 0;
     int queued = 0;
     if (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) return static_cast<size_t>(queued);
-    return hasLsr_ && !TransmitterEmpty() ? 1 : 0;
+    return TransmitterBusy() ? 1 : 0;
   }
 
   // Sleeps the wire time of what is still queued (ten bits a character), then looks again;
-  // the kernel has no wait with a limit for this.
+  // the kernel has no wait with a limit for this. What the deadline leaves is discarded,
+  // so that it does not go out after the settings are put back.
   void WaitUntilSent(std::chrono::steady_clock::time_point deadline) override {
     for (size_t pending; (pending = OutputPending()) > 0;) {
       const auto now = std::chrono::steady_clock::now();
-      if (now >= deadline) return;
+      if (now >= deadline) {
+        ioctl(fd_, TCFLSH, TCOFLUSH);
+        return;
+      }
       const auto wire = std::chrono::microseconds(uint64_t{pending} * 10'000'000 / baud_);
       std::this_thread::sleep_for(std::clamp<std::chrono::steady_clock::duration>(
           wire, std::chrono::milliseconds(1), deadline - now));
@@ -141,10 +145,7 @@ class PosixLine : public ByteLine {
   }
 
   void Purge(bool input, bool output) override {
-    if (input) {
-      unmarkedBreaks_ = unmarkedParity_ = 0;  // their marks go with the bytes
-      ahead_.Clear();
-    }
+    if (input) ForgetInput();
     if (input && output)
       ioctl(fd_, TCFLSH, TCIOFLUSH);
     else if (input)
@@ -160,7 +161,7 @@ class PosixLine : public ByteLine {
     termios2 wanted = TermiosForDcb(dcb, current, !pseudoTerminal_);
     if (ioctl(fd_, TCSETS2, &wanted) != 0) return Win32ErrorFromErrno(errno);
     termios2 applied{};
-    if (ioctl(fd_, TCGETS2, &applied) != 0 || !SpeedClose(applied.c_ospeed, dcb.BaudRate)) {
+    if (ioctl(fd_, TCGETS2, &applied) != 0 || !DriverTook(wanted, applied, !pseudoTerminal_)) {
       ioctl(fd_, TCSETS2, &current);
       return ERROR_INVALID_PARAMETER;
     }
@@ -223,9 +224,31 @@ class PosixLine : public ByteLine {
     }
   }
 
-  bool TransmitterEmpty() {
+  // Whether the driver's transmitter-empty bit says busy. A driver is believed once it has
+  // said "empty" (some adapters' emulations never do, a pty cannot be asked); one that no
+  // longer answers, a device that has gone, has nothing left to send. A USB adapter's bit
+  // is as old as its last status packet: "empty" soon after bytes were handed over may be
+  // from before they reached the chip, so it counts once the bit has said "busy" since, or
+  // once a status packet must have come.
+  bool TransmitterBusy() {
     unsigned lsr = 0;
-    return ioctl(fd_, TIOCSERGETLSR, &lsr) == 0 && (lsr & TIOCSER_TEMT);
+    if (ioctl(fd_, TIOCSERGETLSR, &lsr) != 0) return false;
+    if (!(lsr & TIOCSER_TEMT)) {
+      busySinceHandOver_ = true;
+      return lsrSaysEmpty_;
+    }
+    lsrSaysEmpty_ = true;
+    return !busySinceHandOver_ && std::chrono::steady_clock::now() - handedOver_ < kStatusAge;
+  }
+
+  // After a receive purge: what was read ahead goes, a mark a read left unfinished goes
+  // with it, and the error counts start again from the driver's.
+  void ForgetInput() {
+    ahead_.Clear();
+    decoder_.Reset();
+    labels_.Clear();
+    serial_icounter_struct now{};
+    if (hasCounters_ && ioctl(fd_, TIOCGICOUNT, &now) == 0) counters_ = now;
   }
 
   // USB adapters hold received bytes up to their latency timer (16 ms on FTDI chips);
@@ -274,22 +297,16 @@ class PosixLine : public ByteLine {
     return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
   }
 
-  // A marked NUL is a break while breaks were counted (Windows keeps no byte for a break;
-  // a line without counters cannot tell, and calls it one); any other marked byte had a
-  // parity error if that counter moved, else a framing error. A driver counts an error
-  // before its byte can be read: counts that no mark has claimed yet wait for theirs.
+  // Windows keeps no byte for a break.
   size_t ReportMarks(uint8_t* buf, size_t count, std::vector<RxError>& errors) {
     size_t out = 0, next = 0;
     for (size_t i = 0; i < count; ++i) {
       const bool marked = next < marks_.size() && marks_[next] == i;
-      if (marked) ++next;
-      if (marked && buf[i] == 0 && (unmarkedBreaks_ > 0 || !hasCounters_)) {
-        unmarkedBreaks_ = std::max(unmarkedBreaks_ - 1, 0);
-        continue;
-      }
       if (marked) {
-        errors.push_back({out, unmarkedParity_ > 0 ? DWORD{CE_RXPARITY} : DWORD{CE_FRAME}});
-        unmarkedParity_ = std::max(unmarkedParity_ - 1, 0);
+        ++next;
+        const DWORD label = labels_.Label(buf[i]);
+        if (label == MarkLabels::kBreak) continue;
+        errors.push_back({out, label});
       }
       buf[out++] = buf[i];
     }
@@ -301,8 +318,8 @@ class PosixLine : public ByteLine {
     if (!hasCounters_) return;
     serial_icounter_struct now{};
     if (ioctl(fd_, TIOCGICOUNT, &now) != 0) return;
-    unmarkedParity_ += now.parity - counters_.parity;
-    unmarkedBreaks_ += now.brk - counters_.brk;
+    labels_.Counted(now.brk - counters_.brk, now.parity - counters_.parity,
+                    now.frame - counters_.frame);
     std::lock_guard lock(statusMutex_);
     if (now.frame != counters_.frame) pending_.errors |= CE_FRAME;
     if (now.parity != counters_.parity) pending_.errors |= CE_RXPARITY;
@@ -410,7 +427,9 @@ class PosixLine : public ByteLine {
   bool kernelToggle_ = false;
   bool hasRs485_ = false, rs485Changed_ = false;
   serial_rs485 originalRs485_{};
-  bool hasLsr_ = false;
+  bool lsrSaysEmpty_ = false;
+  std::chrono::steady_clock::time_point handedOver_{};  // when bytes were last written
+  bool busySinceHandOver_ = false;
   bool hasModemLines_ = true;
   ParmrkDecoder decoder_;
   std::vector<size_t> marks_;
@@ -419,7 +438,7 @@ class PosixLine : public ByteLine {
   bool lowLatencySet_ = false;
   bool hasCounters_ = false;
   serial_icounter_struct counters_{};
-  int unmarkedBreaks_ = 0, unmarkedParity_ = 0;
+  MarkLabels labels_{false};
 
   int statusFd_ = -1;
   bool watching_ = false;

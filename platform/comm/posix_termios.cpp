@@ -1,5 +1,7 @@
 #include "platform/comm/posix_termios.h"
 
+#include <cmath>
+
 namespace platform {
 namespace {
 
@@ -50,6 +52,14 @@ termios2 TermiosForDcb(const DCB& dcb, const termios2& current, bool lineErrorsP
   t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
   t.c_ispeed = t.c_ospeed = dcb.BaudRate;
   return t;
+}
+
+bool DriverTook(const termios2& wanted, const termios2& applied, bool wired) {
+  constexpr tcflag_t kFraming = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+  constexpr double kBaudTolerance = 0.03;
+  const double speed = wanted.c_ospeed;
+  const bool framed = !wired || (applied.c_cflag & kFraming) == (wanted.c_cflag & kFraming);
+  return framed && std::fabs(double(applied.c_ospeed) - speed) <= kBaudTolerance * speed;
 }
 
 bool TermiosCanCarry(const DCB& dcb) {

@@ -16,6 +16,13 @@ namespace platform {
 // ever means hang-up.
 termios2 TermiosForDcb(const DCB& dcb, const termios2& current, bool lineErrorsPossible = true);
 
+// Whether the driver took what was asked, read back after setting it: a driver may
+// silently keep what it cannot do (an FT232 has no 6 data bits) or set another speed (a
+// 16550 sets 9600 above its base). The speed may differ by the 3% a UART's divisor does.
+// A pty keeps 8 bits without parity whatever it is asked, having no wire for framing to
+// matter on: with wired false, only the speed is compared.
+bool DriverTook(const termios2& wanted, const termios2& applied, bool wired = true);
+
 // Linux has no DSR/DTR flow control: a DCB that asks for it cannot be carried out.
 bool TermiosCanCarry(const DCB& dcb);
 

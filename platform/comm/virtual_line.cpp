@@ -54,12 +54,16 @@ class VirtualLine : public ByteLine {
     VirtualPort& p = *port_;
     std::lock_guard lock(p.mutex_);
     if (p.gone_) return Gone();
-    const size_t n = std::min(cap, p.toDevice_.size());
-    for (size_t i = 0; i < n; ++i) {
-      buf[i] = p.toDevice_.front();
-      if (p.toDeviceFlags_.front()) errors.push_back({i, p.toDeviceFlags_.front()});
-      p.toDevice_.pop_front();
-      p.toDeviceFlags_.pop_front();
+    size_t n = 0;
+    for (; n < cap && !p.toDevice_.empty(); p.toDevice_.pop_front()) {
+      const VirtualPort::Arrival& a = p.toDevice_.front();
+      if (!a.hasByte) {
+        p.pendingErrors_ |= a.flags;
+        if (a.flags & CE_BREAK) p.pendingEvents_ |= EV_BREAK;
+        continue;
+      }
+      if (a.flags) errors.push_back({n, a.flags});
+      buf[n++] = a.byte;
     }
     if (p.toDevice_.empty()) {
       Drain(p.dataFd_);
@@ -94,7 +98,6 @@ class VirtualLine : public ByteLine {
     std::lock_guard lock(port_->mutex_);
     if (!input) return;
     port_->toDevice_.clear();
-    port_->toDeviceFlags_.clear();
     Drain(port_->dataFd_);
   }
 
@@ -181,8 +184,7 @@ void VirtualPort::Send(std::string_view bytes) {
       flowChanged = true;
       continue;
     }
-    toDevice_.push_back(static_cast<uint8_t>(ch));
-    toDeviceFlags_.push_back(0);
+    toDevice_.push_back({static_cast<uint8_t>(ch), 0, true});
   }
   if (!toDevice_.empty()) RingData();
   if (flowChanged) RingStatus();
@@ -190,16 +192,14 @@ void VirtualPort::Send(std::string_view bytes) {
 
 void VirtualPort::SendWithError(uint8_t byte, DWORD lineErrorFlags) {
   std::lock_guard lock(mutex_);
-  toDevice_.push_back(byte);
-  toDeviceFlags_.push_back(lineErrorFlags);
+  toDevice_.push_back({byte, lineErrorFlags, true});
   RingData();
 }
 
-void VirtualPort::SendBreak() {
+void VirtualPort::SendLineError(DWORD errors) {
   std::lock_guard lock(mutex_);
-  pendingEvents_ |= EV_BREAK;
-  pendingErrors_ |= CE_BREAK;
-  RingStatus();
+  toDevice_.push_back({0, errors, false});
+  RingData();
 }
 
 void VirtualPort::ModemChange(bool& line, bool on, DWORD event, bool risingOnly) {

@@ -28,7 +28,11 @@ class VirtualPort {
   // device's output instead, as a UART's line discipline does.
   void Send(std::string_view bytes);
   void SendWithError(uint8_t byte, DWORD lineErrorFlags);  // CE_FRAME, CE_RXPARITY, CE_OVERRUN
-  void SendBreak();
+  // An error a UART counts between bytes, with no byte of its own (CE_BREAK, CE_OVERRUN,
+  // CE_RXPARITY, CE_FRAME; a break is also EV_BREAK). Like the kernel's counters it is
+  // found when the device reads past it, and rings nothing.
+  void SendLineError(DWORD errors);
+  void SendBreak() { SendLineError(CE_BREAK); }
   void SetCTS(bool on);
   void SetDSR(bool on);
   void SetRing(bool on);
@@ -68,8 +72,12 @@ class VirtualPort {
   std::condition_variable changed_;
   int dataFd_;
   int statusFd_;
-  std::deque<uint8_t> toDevice_;
-  std::deque<DWORD> toDeviceFlags_;
+  struct Arrival {
+    uint8_t byte;
+    DWORD flags;  // the byte's line errors, or the counted ones of a byteless arrival
+    bool hasByte;
+  };
+  std::deque<Arrival> toDevice_;
   std::string fromDevice_;
   size_t receiveCapacity_ = SIZE_MAX;
   bool cts_ = false, dsr_ = false, ring_ = false, dcd_ = false;

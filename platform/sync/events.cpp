@@ -195,7 +195,9 @@ BOOL SetEvent(HANDLE event) {
 
 BOOL ResetEvent(HANDLE event) {
   EventObject* e = EventObject::Find(event);
-  if (!e || !e->Reset(event)) return platform::FailWith(ERROR_INVALID_HANDLE);
+  if (!e) return platform::FailWith(ERROR_INVALID_HANDLE);
+  std::lock_guard lock(platform::EventObject::Lock());
+  if (!e->Reset(event)) return platform::FailWith(ERROR_INVALID_HANDLE);
   return TRUE;
 }
 
@@ -219,6 +221,22 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
 }
 
 namespace platform {
+
+// Under the lock ResetEvent takes as well: a caller that found the result published and
+// resets the event for its next operation waits until this set is done.
+BOOL SetEventWith(HANDLE event, const std::function<void()>& publish) {
+  EventObject* e = EventObject::Find(event);
+  if (!e) return FailWith(ERROR_INVALID_HANDLE);
+  FewPointers<Waiter> waiters;
+  {
+    std::lock_guard lock(EventObject::Lock());
+    publish();
+    if (!e->Set(event)) return FailWith(ERROR_INVALID_HANDLE);
+    if (e->HasWaiters()) e->GatherWaiters(waiters);
+  }
+  for (size_t i = 0; i < waiters.Size(); ++i) waiters[i].Wake();
+  return TRUE;
+}
 
 // A device attaches its helper on every operation that goes pending, mostly to the events
 // it is on already.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "platform/win32_types.h"
@@ -29,6 +30,11 @@ class EventHelper {
   // Called after each poll for which PollFd gave a descriptor, once Serve has run.
   virtual void Unpolled() {}
 };
+
+// Sets the event and runs publish (which stores a result the event announces) as one step
+// against ResetEvent: a thread the set wakes sees what publish stored, and a thread that
+// sees it and then resets the event for its next use cannot be overtaken by this set.
+BOOL SetEventWith(HANDLE event, const std::function<void()>& publish);
 
 void AttachEventHelper(HANDLE event, const std::shared_ptr<EventHelper>& helper);
 // Detaches the helper if it is still the event's: another may have taken its place.

@@ -129,6 +129,46 @@ TEST_F(PortOnVirtualLine, ClosingWhileTheThreadWaitsToHandOverABatch) {
   EXPECT_LE(batches.load(), 1);
 }
 
+// A handler may close its own port (a "bye" frame, a line error): the close does not wait
+// for the batch that runs it, no later handler of that batch runs, the port is closed when
+// ClosePort returns, and it opens again. By every way of delivery.
+TEST_F(PortOnVirtualLine, AHandlerClosesItsOwnPort) {
+  struct Case {
+    TSyncMethod method;
+    bool closeOnError;  // else on the received bytes, before the event character's turn
+  };
+  for (const Case c :
+       {Case{smThreadSync, true}, Case{smThreadSync, false}, Case{smWindowSync, true},
+        Case{smWindowSync, false}, Case{smNone, true}, Case{smNone, false}}) {
+    SCOPED_TRACE(std::to_string(c.method) + (c.closeOnError ? " on OnError" : " on OnRxChar"));
+    port_->SetSyncMethod(c.method);
+    port_->SetEventChar('!');
+    std::atomic<bool> closed{false};
+    std::atomic<int> later{0};
+    auto closeHere = [&] {
+      port_->ClosePort();
+      closed = !port_->Connected();
+    };
+    port_->OnError = [&](TObject*, TComErrors) { closeHere(); };
+    port_->OnRxChar = [&](TObject*, int32_t) { c.closeOnError ? ++later : (closeHere(), 0); };
+    port_->OnRxFlag = [&](TObject*) { ++later; };
+    port_->OpenPort();
+    if (c.closeOnError) {
+      far_->SendWithError('!', CE_FRAME);
+    } else {
+      far_->Send("bye!");
+    }
+    ServeUntil([&] { return closed.load(); });
+    EXPECT_EQ(later.load(), 0) << "a handler ran after the close";
+    port_->OnError = nullptr;
+    port_->OnRxChar = nullptr;
+    port_->OnRxFlag = nullptr;
+    port_->OpenPort();
+    EXPECT_TRUE(port_->Connected());
+    port_->ClosePort();
+  }
+}
+
 TEST_F(PortOnVirtualLine, WithoutSynchronisationHandlersRunOnTheEventThread) {
   port_->SetSyncMethod(smNone);
   HANDLE handled = CreateEventA(nullptr, TRUE, FALSE, nullptr);

@@ -10,7 +10,6 @@ namespace {
 constexpr uint8_t kStandardIn = 0x80, kVendorOut = 0x40, kVendorIn = 0xC0;
 constexpr uint8_t kGetStatus = 0, kGetDescriptor = 6;
 constexpr uint8_t kThre = 0x20, kTemt = 0x40;
-constexpr unsigned kTransmitBuffer = 128;  // the FT232B's, in characters
 
 // An FT232B as its driver knows it: vendor 0403, product 6001, release 4.00, one
 // vendor-class interface with a bulk-in and a bulk-out endpoint of 64 bytes.
@@ -93,12 +92,16 @@ void Chip::SetBaud(uint16_t value, uint16_t index) {
   const unsigned whole = value & 0x3FFF;
   const unsigned code = ((value >> 14) & 3) | ((index & 1) << 2);
   const unsigned eighths = whole * 8 + kEighths[code];
+  const uint32_t before = baud_;
   if (whole == 0 && code == 0) {
     baud_ = 3000000;
   } else if (whole == 1 && code == 0) {
     baud_ = 2000000;
   } else {
     baud_ = static_cast<uint32_t>(24000000ull / std::max(eighths, 1u));
+  }
+  if (baud_ != before) {
+    events_ += "B " + std::to_string(baud_) + " " + std::to_string(Micros(Clock::now())) + " ";
   }
 }
 
@@ -132,7 +135,7 @@ Clock::time_point Chip::Transmit(const uint8_t* data, size_t n, Clock::time_poin
   received_.append(reinterpret_cast<const char*>(data), n);
   events_ += "TX " + std::to_string(Micros(begin)) + " " + std::to_string(Micros(txEnd_)) + " ";
   const auto buffered =
-      std::chrono::microseconds(uint64_t{kTransmitBuffer} * bitsPerChar_ * 1000000 / baud_);
+      std::chrono::microseconds(uint64_t{transmitBuffer_} * bitsPerChar_ * 1000000 / baud_);
   return std::max(now, txEnd_ - buffered);
 }
 

@@ -40,10 +40,14 @@ class Chip {
   void Pulse(bool cts, bool dsr, bool ri, bool dcd);
   void Inject(const std::vector<uint8_t>& bytes, uint8_t lineStatus);
   std::string TakeReceived();
-  // RTS changes and transmissions as "R1 t", "R0 t", "TX start end" in microseconds since
-  // the chip started; taken and cleared.
+  // RTS changes, baud rate changes and transmissions as "R1 t", "R0 t", "B baud t",
+  // "TX start end" in microseconds since the chip started; taken and cleared.
   std::string TakeEvents();
   uint32_t Baud() const { return baud_; }
+  int64_t Now() const { return Micros(Clock::now()); }
+  // How many characters the chip takes into its buffer ahead of the wire: the FT232B's 128,
+  // or 0 for a chip that takes a transfer only once it has sent it.
+  void SetTransmitBuffer(unsigned characters) { transmitBuffer_ = characters; }
 
  private:
   struct Rx {
@@ -62,6 +66,7 @@ class Chip {
   unsigned bitsPerChar_ = 10;
   bool cts_ = true, dsr_ = true, ri_ = false, dcd_ = true;
   bool rts_ = false, dtr_ = false;
+  unsigned transmitBuffer_ = 128;
   std::optional<uint8_t> pulse_;
   std::chrono::milliseconds latency_{16};
   Clock::time_point txEnd_{};

@@ -10,7 +10,9 @@
 // Control lines (the reply is one line): "modem CTS DSR RI DCD" (0 or 1 each) -> ok;
 // "pulse CTS DSR RI DCD" (those levels in the next status packet only) -> ok;
 // "inject HEX STATUS" (bytes the far end sends, STATUS their line-status bits) -> ok;
-// "received" -> what the driver sent, in hex; "events" -> RTS changes and transmissions.
+// "received" -> what the driver sent, in hex; "events" -> RTS and baud rate changes and
+// transmissions; "now" -> the chip's clock (microseconds, as in the events); "buffer N"
+// (characters the transmitter takes ahead of the wire, 128 as the FT232B) -> ok.
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -285,6 +287,13 @@ std::string Emulator::Command(const std::string& line) {
   }
   if (verb == "received") return Hex(chip_.TakeReceived());
   if (verb == "events") return chip_.TakeEvents();
+  if (verb == "now") return std::to_string(chip_.Now());
+  if (verb == "buffer") {
+    unsigned characters = 128;
+    words >> characters;
+    chip_.SetTransmitBuffer(characters);
+    return "ok";
+  }
   return "unknown";
 }
 

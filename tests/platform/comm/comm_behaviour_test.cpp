@@ -373,13 +373,18 @@ TEST_P(CommBehaviour, SettingsAreCheckedAsWindowsChecksThem) {
                         {8, NOPARITY, 3, false},
                         {8, NOPARITY, ONE5STOPBITS, false},
                         {5, NOPARITY, TWOSTOPBITS, false}};
+  // A driver may refuse what the checks allow (an FT232 has no 6 data bits), with 87 too.
+  const bool driverMayRefuse = GetParam().kind == LineKind::Real;
   for (const Case& c : cases) {
     DCB dcb = Dcb();
     dcb.ByteSize = c.size;
     dcb.Parity = c.parity;
     dcb.StopBits = c.stop;
-    EXPECT_EQ(SetCommState(port_, &dcb) != FALSE, c.ok) << int(c.size) << int(c.parity);
-    if (!c.ok) {
+    const bool taken = SetCommState(port_, &dcb) != FALSE;
+    if (!(c.ok && driverMayRefuse)) {
+      EXPECT_EQ(taken, c.ok) << int(c.size) << int(c.parity);
+    }
+    if (!taken) {
       EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     }
   }

@@ -54,5 +54,35 @@ TEST(ParmrkDecoder, MarkedBytesAndDoubledEscapesWhereverTheReadsEnd) {
   }
 }
 
+// Marks labelled from the counters' moves: breaks on marked NULs, parity or framing where
+// only one kind was counted, both where both were and their order cannot be told.
+TEST(MarkLabels, EachMarkGetsTheErrorTheCountersOweIt) {
+  struct Case {
+    bool counted;
+    int breaks, parity, frames;  // counted before the marks
+    std::string marked;          // the marked bytes, in order
+    std::vector<DWORD> labels;
+  };
+  constexpr DWORD kBoth = CE_RXPARITY | CE_FRAME;
+  const Case cases[] = {
+      {true, 0, 1, 0, "a", {CE_RXPARITY}},
+      {true, 0, 0, 1, "a", {CE_FRAME}},
+      {true, 0, 0, 0, "a", {CE_FRAME}},
+      {true, 1, 0, 0, std::string(1, '\0'), {MarkLabels::kBreak}},
+      {true, 0, 0, 1, std::string(1, '\0'), {CE_FRAME}},
+      {false, 0, 0, 0, std::string(1, '\0'), {MarkLabels::kBreak}},
+      {true, 0, 1, 1, "ab", {kBoth, kBoth}},
+      {true, 0, 2, 0, "ab", {CE_RXPARITY, CE_RXPARITY}},
+      {true, 0, 1, 0, "ab", {CE_RXPARITY, CE_FRAME}},
+  };
+  for (const Case& c : cases) {
+    MarkLabels labels(c.counted);
+    labels.Counted(c.breaks, c.parity, c.frames);
+    std::vector<DWORD> got;
+    for (char byte : c.marked) got.push_back(labels.Label(static_cast<uint8_t>(byte)));
+    EXPECT_EQ(got, c.labels) << c.breaks << c.parity << c.frames << c.marked;
+  }
+}
+
 }  // namespace
 }  // namespace platform

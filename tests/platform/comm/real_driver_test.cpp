@@ -6,7 +6,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <thread>
+#include <tuple>
 
 #include "../../process_entries.h"
 #include "far_end.h"
@@ -16,9 +20,19 @@ namespace platform::testing {
 namespace {
 
 // Only the kernel's termbits header knows these; the values are fixed by the ABI.
-constexpr unsigned kCsize = 0000060, kCs7 = 0000040, kParenb = 0000400, kParodd = 0001000;
+constexpr unsigned kCsize = 0000060, kCstopb = 0000100, kParenb = 0000400, kParodd = 0001000;
 constexpr unsigned kCmspar = 010000000000, kCrtscts = 020000000000;
+constexpr unsigned kFraming = kCsize | kCstopb | kParenb | kParodd | kCmspar | kCrtscts;
 constexpr int kTiocmLoop = 0x8000;
+
+// What the driver should hold for a DCB's framing.
+unsigned FramingFlags(const DCB& dcb) {
+  const unsigned size = (dcb.ByteSize - 5u) << 4;  // CS5 is 0, each bit more adds 020
+  const unsigned parity[] = {0, kParenb | kParodd, kParenb, kParenb | kParodd | kCmspar,
+                             kParenb | kCmspar};
+  return size | parity[dcb.Parity] | (dcb.StopBits != ONESTOPBIT ? kCstopb : 0) |
+         (dcb.fOutxCtsFlow ? kCrtscts : 0);
+}
 
 using testing_support::Entries;
 
@@ -93,6 +107,15 @@ class RealDriver : public ::testing::TestWithParam<Line> {
     return got;
   }
 
+  void WaitForEvents() {
+    Overlapped wait;
+    DWORD events = 0;
+    if (!WaitCommEvent(port_, &events, &wait.ov)) {
+      ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+      ASSERT_TRUE(wait.WaitDone());
+    }
+  }
+
   HANDLE port_ = INVALID_HANDLE_VALUE;
   int far_ = -1;
 };
@@ -109,9 +132,10 @@ TEST_P(RealDriver, BytesGoBothWaysWhole) {
   }
 }
 
-// A rate the driver cannot do is refused, and the line keeps the rate it had, instead of
-// running silently at another speed (the 16550 sets 9600 for anything above its base).
-TEST_P(RealDriver, RatesReadBackFromTheDriverOrAreRefused) {
+// A rate or framing the driver cannot do is refused, and the line and the port keep what
+// they had, instead of running silently at another speed (the 16550 sets 9600 for
+// anything above its base) or with other data bits (an FT232 keeps 8 for 6).
+TEST_P(RealDriver, SettingsReadBackFromTheDriverOrAreRefused) {
   const bool uart = !IsUsbAdapter(Device());
   const DWORD rates[] = {110,   300,   600,   1200,   2400,   4800,   9600,  14400, 19200,
                          38400, 56000, 57600, 115200, 128000, 256000, 31250, 250000};
@@ -132,16 +156,39 @@ TEST_P(RealDriver, RatesReadBackFromTheDriverOrAreRefused) {
     const double read = ReadDriverSettings(Device()).speed;
     EXPECT_LE(std::fabs(read - current), 0.03 * current) << read;
   }
-  DCB dcb = PlainDcb(9600);
-  dcb.ByteSize = 7;
-  dcb.Parity = MARKPARITY;
-  dcb.fOutxCtsFlow = 1;
-  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-  ASSERT_TRUE(SetCommState(port_, &dcb));
-  const DriverSettings settings = ReadDriverSettings(Device());
-  EXPECT_EQ(settings.cflag & kCsize, kCs7);
-  EXPECT_EQ(settings.cflag & (kParenb | kParodd | kCmspar), kParenb | kParodd | kCmspar);
-  EXPECT_TRUE(settings.cflag & kCrtscts);
+  DCB held = PlainDcb(9600);
+  ASSERT_TRUE(SetCommState(port_, &held));
+  for (BYTE size : {5, 6, 7, 8}) {
+    for (BYTE parity : {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY}) {
+      for (BYTE stop : {BYTE{ONESTOPBIT}, BYTE(size == 5 ? ONE5STOPBITS : TWOSTOPBITS)}) {
+        for (bool cts : {false, true}) {
+          SCOPED_TRACE(::testing::Message() << int(size) << " bits, parity " << int(parity)
+                                            << ", stop " << int(stop) << ", cts " << cts);
+          DCB dcb = PlainDcb(9600);
+          dcb.ByteSize = size;
+          dcb.Parity = parity;
+          dcb.StopBits = stop;
+          dcb.fOutxCtsFlow = cts;
+          const unsigned before = ReadDriverSettings(Device()).cflag & kFraming;
+          const bool taken = SetCommState(port_, &dcb) != FALSE;
+          if (uart) {
+            EXPECT_TRUE(taken) << "a 16550 does every framing";
+          }
+          if (taken) {
+            held = dcb;
+          } else {
+            EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+          }
+          EXPECT_EQ(ReadDriverSettings(Device()).cflag & kFraming,
+                    taken ? FramingFlags(dcb) : before);
+          DCB now{};
+          ASSERT_TRUE(GetCommState(port_, &now));
+          EXPECT_EQ(std::tie(now.ByteSize, now.Parity, now.StopBits),
+                    std::tie(held.ByteSize, held.Parity, held.StopBits));
+        }
+      }
+    }
+  }
 }
 
 // Bytes reported written are not cut off by the close.
@@ -196,6 +243,67 @@ TEST_P(RealDriver, InLoopbackTheUartsInputsFollowItsOutputs) {
                 (rts ? DWORD{MS_CTS_ON} : 0) | (dtr ? DWORD{MS_DSR_ON} : 0))
           << rts << dtr;
     }
+  }
+}
+
+// RTS toggle on the 8250, which has no RS-485 mode here: RTS goes down once the wire time
+// of the frame is over and within a few milliseconds of it. QEMU's 16550 empties at once,
+// so the device's own clock is the wire, counted here from the write; loopback shows RTS
+// as CTS to a second descriptor, sampled every 50 us or so. The lateness is printed.
+TEST_P(RealDriver, RtsToggleDropsJustAfterTheWireTime) {
+  if (IsUsbAdapter(Device())) GTEST_SKIP() << "the emulated adapter's case records the chip";
+  struct Loopback {
+    int fd;
+    int bit = kTiocmLoop;
+    ~Loopback() {
+      ioctl(fd, TIOCMBIC, &bit);
+      close(fd);
+    }
+  } loop{open(("/dev/" + Device()).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)};
+  ASSERT_GE(loop.fd, 0);
+  ASSERT_EQ(ioctl(loop.fd, TIOCMBIS, &loop.bit), 0);
+  struct Case {
+    DWORD baud;
+    size_t length;
+  };
+  for (const Case& c : {Case{9600, 20}, Case{9600, 300}, Case{115200, 200}, Case{115200, 2000}}) {
+    SCOPED_TRACE(std::to_string(c.baud) + " baud, " + std::to_string(c.length) + " bytes");
+    DCB dcb = PlainDcb(c.baud);
+    dcb.fRtsControl = RTS_CONTROL_TOGGLE;
+    ASSERT_TRUE(SetCommState(port_, &dcb));
+    ASSERT_TRUE(SetCommMask(port_, EV_TXEMPTY));
+    const double wire = 10.0 * c.length / c.baud * 1e6;  // microseconds
+    double best = 1e12, worst = 0;
+    for (int round = 0; round < 3; ++round) {
+      using Clock = std::chrono::steady_clock;
+      std::atomic<bool> sampling{false}, fell{false};
+      Clock::time_point fall{};
+      std::thread sampler([&] {
+        const auto deadline = Clock::now() + std::chrono::seconds(3);
+        for (bool up = false; !fell && Clock::now() < deadline; sampling = true) {
+          int bits = 0;
+          ioctl(loop.fd, TIOCMGET, &bits);
+          const bool cts = bits & TIOCM_CTS;
+          if (!cts && up) fall = Clock::now(), fell = true;
+          up = up || cts;
+          // The sampling cadence: the guest has one CPU, which the device's threads need.
+          std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+      });
+      while (!sampling) std::this_thread::yield();
+      const auto written = Clock::now();  // RTS rises inside the write, after this
+      Write(Pattern(c.length));
+      WaitForEvents();
+      sampler.join();
+      ASSERT_TRUE(fell) << "no RTS pulse seen";
+      const double late = std::chrono::duration<double, std::micro>(fall - written).count() - wire;
+      EXPECT_GE(late, 0.0) << "RTS dropped before the wire time was over";
+      best = std::min(best, late);
+      worst = std::max(worst, late);
+    }
+    EXPECT_LT(best, 5000.0) << "RTS dropped late in every round";
+    std::printf("RTS drop after the wire time on the 8250, %u baud, %zu bytes: %.2f to %.2f ms\n",
+                static_cast<unsigned>(c.baud), c.length, best / 1000, worst / 1000);
   }
 }
 

@@ -1,4 +1,5 @@
-// What only the virtual line shows: modem lines, line errors, injected failures, calls.
+// What only the virtual line shows: modem lines, injected failures, calls. Line errors and
+// their reports are the device model's (device_model_test.cpp).
 #include "platform/comm/virtual_line.h"
 
 #include <gtest/gtest.h>
@@ -50,12 +51,6 @@ class VirtualLineTest : public ::testing::Test {
     return std::string(buf, n);
   }
 
-  DWORD ErrorWord() {
-    DWORD errors = 0;
-    EXPECT_TRUE(ClearCommError(port_, &errors, nullptr));
-    return errors;
-  }
-
   std::shared_ptr<VirtualPort> far_;
   HANDLE port_ = INVALID_HANDLE_VALUE;
 };
@@ -75,35 +70,6 @@ TEST_F(VirtualLineTest, ModemLineChangesAreEventsAndStatus) {
   DWORD status = 0;
   ASSERT_TRUE(GetCommModemStatus(port_, &status));
   EXPECT_EQ(status, MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON | MS_RING_ON);
-}
-
-TEST_F(VirtualLineTest, LineErrorsAreReadAndClearedOnce) {
-  Arm(EV_ERR | EV_BREAK);
-  far_->SendWithError('a', CE_FRAME);
-  EXPECT_EQ(Wait(), DWORD{EV_ERR});
-  EXPECT_EQ(ErrorWord(), DWORD{CE_FRAME});
-  EXPECT_EQ(ErrorWord(), 0u);
-  far_->SendBreak();
-  EXPECT_EQ(Wait(), DWORD{EV_BREAK});
-  EXPECT_EQ(ErrorWord(), DWORD{CE_BREAK});
-}
-
-TEST_F(VirtualLineTest, ParityErrorsCountOnlyWithParityCheckAndAreReplaced) {
-  Arm(EV_RXCHAR | EV_ERR);
-  far_->SendWithError('p', CE_RXPARITY);
-  EXPECT_EQ(Wait(), DWORD{EV_RXCHAR});
-  EXPECT_EQ(ErrorWord(), 0u);
-  EXPECT_EQ(ReadAll(), "p");
-
-  Apply([](DCB& d) {
-    d.fParity = 1;
-    d.fErrorChar = 1;
-    d.ErrorChar = '?';
-  });
-  far_->SendWithError('p', CE_RXPARITY);
-  EXPECT_EQ(Wait(), DWORD{EV_RXCHAR | EV_ERR});
-  EXPECT_EQ(ErrorWord(), DWORD{CE_RXPARITY});
-  EXPECT_EQ(ReadAll(), "?");
 }
 
 TEST_F(VirtualLineTest, NullsDiscardedAndTheEventCharacterFlagged) {
