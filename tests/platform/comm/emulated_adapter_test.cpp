@@ -193,8 +193,8 @@ std::string Pattern(size_t size) {
 // RTS toggle on a driver without an RS-485 mode of its own: up before the first start bit,
 // down after the last stop bit and within a few milliseconds of it, frame after frame, on
 // the FT232B (whose buffer takes bytes ahead of the wire) and on a chip that takes a
-// transfer only once it has sent it. The drop's lateness is printed; the best of three
-// rounds must be close, as a look that came a character time late would make every round.
+// transfer only once it has sent it. The drop's lateness is printed; the best round
+// must be close, as a look that came a character time late would make every round.
 TEST_F(EmulatedAdapter, RtsToggleDropsJustAfterTheLastStopBit) {
   struct Case {
     unsigned buffer;
@@ -213,7 +213,9 @@ TEST_F(EmulatedAdapter, RtsToggleDropsJustAfterTheLastStopBit) {
     Configure(dcb);
     ASSERT_TRUE(SetCommMask(port_, EV_TXEMPTY));
     long long best = 1LL << 40, worst = 0;
-    for (int round = 0; round < 3; ++round) {
+    // Three rounds for the figures, more while none was close: a loaded machine delays
+    // some rounds, a look that comes a character time late delays them all.
+    for (int round = 0; round < 3 || (round < 12 && best >= 5000); ++round) {
       Ask("events");
       const std::string frame = Pattern(c.length);
       Overlapped op;

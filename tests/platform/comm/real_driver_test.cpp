@@ -274,7 +274,9 @@ TEST_P(RealDriver, RtsToggleDropsJustAfterTheWireTime) {
     ASSERT_TRUE(SetCommMask(port_, EV_TXEMPTY));
     const double wire = 10.0 * c.length / c.baud * 1e6;  // microseconds
     double best = 1e12, worst = 0;
-    for (int round = 0; round < 3; ++round) {
+    // Three rounds for the figures, more while none was close: a loaded machine delays
+    // some rounds, a look that comes a character time late delays them all.
+    for (int round = 0; round < 3 || (round < 12 && best >= 5000); ++round) {
       using Clock = std::chrono::steady_clock;
       std::atomic<bool> sampling{false}, fell{false};
       Clock::time_point fall{};
