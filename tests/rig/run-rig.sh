@@ -65,13 +65,19 @@ cp "$here/guest-init.sh" "$root/init"
 chmod +x "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet) > "$work/initrd"
 
+# QEMU's FTDI model and the 16550 at its far end meet through a relay, never directly.
+exec 4< <(exec "$here/byte_relay.py" "$work/ftdi" "$work/far")
+relay=$!
+read -r -t 10 ready <&4 && [ "$ready" = ready ] || { echo "the relay did not start" >&2; exit 1; }
+trap 'kill $relay 2>/dev/null || true; rm -rf "$work"' EXIT
+
 # With COMTEST_RIG_EMULATOR, a second adapter: an FT232B emulated on the host behind QEMU's
 # usb-redir device, its controls reached from the guest through a PCI UART (ttyS4).
 emulated=()
 if [ -n "${COMTEST_RIG_EMULATOR:-}" ]; then
   exec 3< <(exec "$COMTEST_RIG_EMULATOR" "$work/redir" "$work/control" 2> "$work/emulator.log")
   emulator=$!
-  trap 'kill $emulator 2>/dev/null || true; rm -rf "$work"' EXIT
+  trap 'kill $emulator $relay 2>/dev/null || true; rm -rf "$work"' EXIT
   read -r -t 10 ready <&3 && [ "$ready" = ready ] || { echo "the emulator did not start" >&2; exit 1; }
   emulated=(-chardev socket,id=redir,path="$work/redir"
             -device usb-redir,chardev=redir,bus=xhci.0
@@ -87,9 +93,9 @@ qemu-system-x86_64 -accel tcg -m 256 -nodefaults -no-reboot -nographic -serial s
   -device isa-serial,chardev=uart1,index=1 \
   -chardev socket,id=uart2,path="$work/uart" \
   -device isa-serial,chardev=uart2,index=2,iobase=0x3e8,irq=5 \
-  -chardev socket,id=ftdi,path="$work/ftdi",server=on,wait=off \
+  -chardev socket,id=ftdi,path="$work/ftdi" \
   -device qemu-xhci,id=xhci -device usb-serial,bus=xhci.0,chardev=ftdi \
-  -chardev socket,id=uart3,path="$work/ftdi" \
+  -chardev socket,id=uart3,path="$work/far" \
   -device isa-serial,chardev=uart3,index=3,iobase=0x2e8,irq=7 \
   "${emulated[@]}" \
   < /dev/null > "$work/console" 2>&1 || true
