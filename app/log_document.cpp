@@ -1,5 +1,6 @@
 #include "app/log_document.h"
 
+#include <QMimeData>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <algorithm>
@@ -19,6 +20,11 @@ QChar LogChar(QChar c) {
   if (c == ShownChar('\r')) return QLatin1Char('\r');
   if (c == ShownChar('\n')) return QLatin1Char('\n');
   return c;
+}
+
+QString LogText(QString text) {
+  for (QChar& c : text) c = LogChar(c);
+  return text;
 }
 
 }  // namespace
@@ -117,10 +123,25 @@ int LogDocument::Trim() {
 
 QString LogDocument::Text() const {
   if (document()->isEmpty()) return {};
-  QString text = document()->toRawText();
-  for (QChar& c : text) c = LogChar(c);
-  text.append(QLatin1Char('\n'));
-  return text;
+  return LogText(document()->toRawText()) + QLatin1Char('\n');
+}
+
+// Copied or cut, the text is the log's, as the fast view's copy is.
+QMimeData* LogDocument::createMimeDataFromSelection() const {
+  auto* data = new QMimeData;
+  data->setText(LogText(textCursor().selectedText()));
+  return data;
+}
+
+// A CR without its LF stays inside its line, as the log shows one.
+void LogDocument::insertFromMimeData(const QMimeData* source) {
+  if (!source->hasText()) return;
+  QString text = source->text();
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\r'), ShownChar('\r'));
+  QTextCursor cursor = textCursor();
+  cursor.insertText(text);
+  setTextCursor(cursor);
 }
 
 std::string LogDocument::Bytes() const {

@@ -30,6 +30,10 @@ class LogDocument : public QPlainTextEdit {
   // Likewise, one byte a character where it fits, the operator's other characters as UTF-8.
   std::string Bytes() const;
 
+ protected:
+  QMimeData* createMimeDataFromSelection() const override;
+  void insertFromMimeData(const QMimeData* source) override;
+
  private:
   void Place(const LogView::Place& place);
   int Trim();

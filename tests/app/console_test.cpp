@@ -247,11 +247,16 @@ TEST_F(ConsoleTest, TheLogBecomesEditableAndClearMakesItFastAgain) {
   ASSERT_TRUE(ServeUntil([&] { return document->blockCount() == 203; }));
   EXPECT_EQ(newest(), "[Rcv] => 01WHO,TC␍101") << "a CR as the fast view showed it";
   EXPECT_EQ(bar->value(), bar->maximum());
-  std::unique_ptr<QMenu>(window_->LogMenu())->findChild<QAction*>("copy-all")->trigger();
-  const std::string copied = QGuiApplication::clipboard()->text().toStdString();
+  const auto choose = [&](const char* name) {
+    std::unique_ptr<QMenu>(window_->LogMenu())->findChild<QAction*>(name)->trigger();
+    return QGuiApplication::clipboard()->text().toStdString();
+  };
+  const std::string copied = choose("copy-all");
   EXPECT_EQ(copied.rfind("[Rcv] => filler 0\n", 0), 0u);
   const std::string end = "01WHO ok\n[Rcv] => 01WHO,TC-100\n[Rcv] => 01WHO,TC\r101\n";
   EXPECT_EQ(copied.substr(copied.size() - std::min(copied.size(), end.size())), end);
+  choose("select-all");
+  EXPECT_EQ(choose("copy") + "\n", copied) << "a copy gives the log's bytes too";
 
   QTest::keyClick(document, Qt::Key_Escape);
   EXPECT_FALSE(window_->isVisible());
@@ -270,7 +275,7 @@ TEST_F(ConsoleTest, TheLogBecomesEditableAndClearMakesItFastAgain) {
   EXPECT_TRUE(document->document()->isEmpty());
 
   QGuiApplication::clipboard()->setText("; note");
-  std::unique_ptr<QMenu>(window_->LogMenu())->findChild<QAction*>("paste")->trigger();
+  choose("paste");
   ASSERT_TRUE(log.Edited()) << "an edit through the menu";
   EXPECT_EQ(log.Text().toStdString(), "[Rcv] => 01WHO,TC-102; note\n");
 }
