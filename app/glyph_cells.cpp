@@ -11,8 +11,6 @@ namespace {
 
 constexpr char16_t kControlPictures = 0x2400;
 constexpr int kBytes = 256;
-const QColor kText(0, 255, 0);  // lime
-const QColor kBackground(0, 0, 0);
 
 }  // namespace
 
@@ -29,8 +27,8 @@ void GlyphCells::Make(const QFont& font, qreal ratio) {
   width_ = std::max(1, static_cast<int>(std::lround(deviceWidth_ / ratio)));
   height_ = std::max(1, static_cast<int>(std::lround(deviceHeight_ / ratio)));
   ascent_ = static_cast<int>(std::lround(metrics.ascent()));
-  plain_ = Drawn(kText, kBackground);
-  picked_ = Drawn(kBackground, kText);
+  plain_ = Drawn(QColor(kLogText), QColor(kLogBackground));
+  picked_ = Drawn(QColor(kLogBackground), QColor(kLogText));
 }
 
 // A glyph wider than its cell (one from another face) is cut at the cell's edge.

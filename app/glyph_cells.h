@@ -6,6 +6,10 @@
 
 namespace console {
 
+// The log's colours: lime text on black, the other way round where it is picked.
+constexpr QRgb kLogText = 0xFF00FF00;
+constexpr QRgb kLogBackground = 0xFF000000;
+
 // Every byte a log line can hold, drawn once into a cell of the fixed-pitch face, in the
 // log's colours and in those of a picked line. A row of the log is then copied cell by
 // cell onto the canvas, which costs a small part of drawing its text: a fast stream

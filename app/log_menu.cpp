@@ -4,10 +4,17 @@
 #include <QKeySequence>
 #include <QMenu>
 
-#include "app/log_view.h"
-
 namespace console {
 namespace {
+
+QAction* Command(QMenu* menu, const char* name, const QString& text, bool enabled,
+                 const std::function<void()>& run) {
+  QAction* action = menu->addAction(text);
+  action->setObjectName(QLatin1String(name));
+  action->setEnabled(enabled);
+  QObject::connect(action, &QAction::triggered, menu, [run] { run(); });
+  return action;
+}
 
 QAction* Switch(QMenu* menu, const char* name, const QString& text, bool on,
                 const std::function<void(bool)>& set) {
@@ -40,25 +47,22 @@ void AddControlBytesChoices(QMenu* menu, ControlBytes current,
 
 }  // namespace
 
-QMenu* BuildLogMenu(LogView* log, const LogOptions& options, bool recording, bool polling,
-                    const LogMenuActions& actions) {
+QMenu* BuildLogMenu(QWidget* log, const LogMenuState& state, const LogOptions& options,
+                    bool recording, bool polling, const LogMenuActions& actions) {
   auto* menu = new QMenu(log);
-  QAction* copy = menu->addAction(QStringLiteral("Copy"));
-  copy->setShortcut(QKeySequence::Copy);
-  copy->setObjectName(QStringLiteral("copy"));
-  copy->setEnabled(!log->SelectedText().isEmpty());
-  QObject::connect(copy, &QAction::triggered, log, [log] { log->CopySelection(); });
-  QAction* all = menu->addAction(QStringLiteral("Select All"));
-  all->setShortcut(QKeySequence::SelectAll);
-  all->setObjectName(QStringLiteral("select-all"));
-  QObject::connect(all, &QAction::triggered, log, [log] { log->SelectAll(); });
+  Command(menu, "cut", QStringLiteral("Cut"), state.picked, actions.cut)
+      ->setShortcut(QKeySequence::Cut);
+  Command(menu, "copy", QStringLiteral("Copy"), state.picked, actions.copy)
+      ->setShortcut(QKeySequence::Copy);
+  Command(menu, "paste", QStringLiteral("Paste"), state.canPaste, actions.paste)
+      ->setShortcut(QKeySequence::Paste);
+  Command(menu, "delete", QStringLiteral("Delete"), state.picked, actions.erase)
+      ->setShortcut(QKeySequence::Delete);
+  Command(menu, "select-all", QStringLiteral("Select All"), true, actions.selectAll)
+      ->setShortcut(QKeySequence::SelectAll);
   menu->addSeparator();
-  QAction* copyAll = menu->addAction(QStringLiteral("Copy all"));
-  copyAll->setObjectName(QStringLiteral("copy-all"));
-  QObject::connect(copyAll, &QAction::triggered, menu, [f = actions.copyAll] { f(); });
-  QAction* saveAs = menu->addAction(QStringLiteral("Save log as..."));
-  saveAs->setObjectName(QStringLiteral("save-as"));
-  QObject::connect(saveAs, &QAction::triggered, menu, [f = actions.saveAs] { f(); });
+  Command(menu, "copy-all", QStringLiteral("Copy all"), true, actions.copyAll);
+  Command(menu, "save-as", QStringLiteral("Save log as..."), true, actions.saveAs);
   menu->addSeparator();
   Switch(menu, "timestamps", QStringLiteral("Timestamps"), options.timestamps,
          actions.setTimestamps);
@@ -67,9 +71,8 @@ QMenu* BuildLogMenu(LogView* log, const LogOptions& options, bool recording, boo
   menu->addSeparator();
   Switch(menu, "poll", QStringLiteral("Send every %1 ms").arg(options.pollIntervalMs), polling,
          actions.setPolling);
-  QAction* interval = menu->addAction(QStringLiteral("Polling interval..."));
-  interval->setObjectName(QStringLiteral("poll-interval"));
-  QObject::connect(interval, &QAction::triggered, menu, [f = actions.choosePollInterval] { f(); });
+  Command(menu, "poll-interval", QStringLiteral("Polling interval..."), true,
+          actions.choosePollInterval);
   Switch(menu, "reconnect", QStringLiteral("Reconnect when the adapter comes back"),
          options.reconnect, actions.setReconnect);
   Switch(menu, "network-ports", QStringLiteral("Network ports"), options.networkPorts,

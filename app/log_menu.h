@@ -5,13 +5,17 @@
 #include "app/log_options.h"
 
 class QMenu;
+class QWidget;
 
 namespace console {
 
-class LogView;
-
 // What the log's context menu does; the window carries it out.
 struct LogMenuActions {
+  std::function<void()> cut;
+  std::function<void()> copy;
+  std::function<void()> paste;
+  std::function<void()> erase;
+  std::function<void()> selectAll;
   std::function<void(bool)> setTimestamps;
   std::function<void(ControlBytes)> setControlBytes;
   std::function<void(bool)> setRecording;
@@ -23,9 +27,15 @@ struct LogMenuActions {
   std::function<void(bool)> setNetworkPorts;
 };
 
-// The log's context menu: copying what is picked, then the technician's switches, each
-// action named ("timestamps", "control-marks", "record", ...) so that tests can find it.
-QMenu* BuildLogMenu(LogView* log, const LogOptions& options, bool recording, bool polling,
-                    const LogMenuActions& actions);
+// What the log's edits can work on when the menu opens.
+struct LogMenuState {
+  bool picked = false;    // something is picked or selected in the log
+  bool canPaste = false;  // the clipboard holds text
+};
+
+// The log's context menu: the edits, then the technician's switches, each action named
+// ("cut", "timestamps", "control-marks", "record", ...) so that tests can find it.
+QMenu* BuildLogMenu(QWidget* log, const LogMenuState& state, const LogOptions& options,
+                    bool recording, bool polling, const LogMenuActions& actions);
 
 }  // namespace console

@@ -2,6 +2,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -15,7 +16,6 @@ namespace console {
 namespace {
 
 constexpr int kMargin = 4;
-constexpr QRgb kPickedRow = 0xFF00FF00;  // lime, as the picked cells' background
 
 }  // namespace
 
@@ -68,6 +68,7 @@ LogView::LogView(const LogLines& lines, QWidget* parent)
   viewport()->setAutoFillBackground(false);
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   viewport()->setCursor(Qt::IBeamCursor);
+  setAttribute(Qt::WA_InputMethodEnabled);
   PrepareCells();
 }
 
@@ -140,7 +141,7 @@ void LogView::PrepareCanvas() {
     canvas_ = QImage(size, QImage::Format_RGB32);
     canvas_.setDevicePixelRatio(ratio);
   }
-  canvas_.fill(Qt::black);
+  canvas_.fill(kLogBackground);
 }
 
 // The line's rows from `top` down, as many characters to a row as the width holds.
@@ -154,7 +155,7 @@ void LogView::PaintLine(uint64_t line, int top) {
     for (int y = std::max(0, static_cast<int>(top * ratio));
          y < std::min(canvas_.height(), static_cast<int>((top + rows * cells_.Height()) * ratio));
          ++y) {
-      std::fill_n(reinterpret_cast<QRgb*>(canvas_.scanLine(y)), canvas_.width(), kPickedRow);
+      std::fill_n(reinterpret_cast<QRgb*>(canvas_.scanLine(y)), canvas_.width(), kLogText);
     }
   }
   for (int row = 0; row < rows; ++row) {
@@ -194,7 +195,7 @@ void LogView::paintEvent(QPaintEvent*) {
   if (lines_.Count() > 0) {
     const uint64_t newest = following_ ? lines_.Appended() - 1 : bottom_;
     if (PaintUpwards(newest) > 0) {
-      canvas_.fill(Qt::black);
+      canvas_.fill(kLogBackground);
       shown_.clear();
       PaintDownwards(lines_.Dropped());
     }
@@ -217,6 +218,36 @@ std::optional<uint64_t> LogView::LineAt(int y) const {
   return std::nullopt;
 }
 
+// The line under the point and the character boundary nearest to it.
+std::optional<std::pair<uint64_t, size_t>> LogView::CharAt(QPoint at) const {
+  for (const Shown& s : shown_) {
+    if (at.y() < s.top || at.y() >= s.bottom || s.line < lines_.Dropped()) continue;
+    const int row = (at.y() - s.top) / cells_.Height();
+    const int column =
+        std::clamp((at.x() - kMargin + cells_.Width() / 2) / cells_.Width(), 0, Columns());
+    const size_t offset = static_cast<size_t>(row * Columns() + column);
+    return std::pair(s.line, std::min(offset, Bytes(s.line).size()));
+  }
+  return std::nullopt;
+}
+
+LogView::Place LogView::Where() const {
+  Place place;
+  place.following = following_;
+  const uint64_t first = lines_.Dropped();
+  const auto kept = [first](uint64_t line) { return static_cast<size_t>(line - first); };
+  if (!shown_.empty() && shown_.front().line >= first) place.top = kept(shown_.front().line);
+  const uint64_t from = std::max(std::min(anchor_, cursor_), first);
+  const uint64_t to = std::max(anchor_, cursor_);
+  if (picked_ && spanned_ && to >= from && to < lines_.Appended()) {
+    place.span = std::pair(kept(from), kept(to));
+  }
+  if (caret_ && caret_->first >= first && caret_->first < lines_.Appended()) {
+    place.caret = std::pair(kept(caret_->first), caret_->second);
+  }
+  return place;
+}
+
 bool LogView::Selected(uint64_t line) const {
   return picked_ && line >= std::min(anchor_, cursor_) && line <= std::max(anchor_, cursor_);
 }
@@ -225,14 +256,17 @@ void LogView::Pick(uint64_t line, bool extend) {
   if (!extend || !picked_) anchor_ = line;
   cursor_ = line;
   picked_ = true;
+  spanned_ = anchor_ != cursor_;
   viewport()->update();
 }
 
 void LogView::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return QAbstractScrollArea::mousePressEvent(event);
   setFocus(Qt::MouseFocusReason);
-  if (const auto line = LineAt(event->position().toPoint().y())) {
+  const QPoint at = event->position().toPoint();
+  if (const auto line = LineAt(at.y())) {
     Pick(*line, event->modifiers() & Qt::ShiftModifier);
+    caret_ = CharAt(at);
   } else {
     ClearSelection();
   }
@@ -248,11 +282,13 @@ void LogView::SelectAll() {
   anchor_ = lines_.Dropped();
   cursor_ = lines_.Appended() - 1;
   picked_ = true;
+  spanned_ = true;
   viewport()->update();
 }
 
 void LogView::ClearSelection() {
-  picked_ = false;
+  picked_ = spanned_ = false;
+  caret_.reset();
   viewport()->update();
 }
 
@@ -283,9 +319,36 @@ void LogView::keyPressEvent(QKeyEvent* event) {
     bar->setValue(bar->minimum());
   } else if (event->matches(QKeySequence::MoveToEndOfDocument)) {
     bar->setValue(bar->maximum());
+  } else if (Edits(*event)) {
+    emit Editing(event);
   } else {
     QAbstractScrollArea::keyPressEvent(event);
   }
+}
+
+// A cut needs a pick; Tab and Escape are for the window.
+bool LogView::Edits(const QKeyEvent& key) const {
+  if (key.matches(QKeySequence::Cut)) return picked_;
+  if (key.matches(QKeySequence::Paste)) return true;
+  switch (key.key()) {
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      return true;
+    default:
+      break;
+  }
+  const QString text = key.text();
+  if (text.isEmpty() || (key.modifiers() & (Qt::ControlModifier | Qt::MetaModifier))) return false;
+  return std::all_of(text.begin(), text.end(), [](QChar c) { return c.isPrint(); });
+}
+
+void LogView::inputMethodEvent(QInputMethodEvent* event) {
+  if (event->commitString().isEmpty() && event->preeditString().isEmpty()) {
+    return QAbstractScrollArea::inputMethodEvent(event);
+  }
+  emit Editing(event);
 }
 
 }  // namespace console

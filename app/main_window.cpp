@@ -11,6 +11,7 @@
 
 #include "app/error_display.h"
 #include "app/func_p.h"
+#include "app/log_document.h"
 #include "app/log_view.h"
 #include "app/log_writer.h"
 #include "app/port_trouble.h"
@@ -100,8 +101,9 @@ TVex_ComTestF::TVex_ComTestF() {
   setTabOrder(bbtSend_, bitBtn1_);
   setTabOrder(bitBtn1_, bbtExit_);
   setTabOrder(bbtExit_, memo1_);
+  setTabOrder(memo1_, log_->Document());  // of the two only the one shown takes the focus
   for (QWidget* w : std::initializer_list<QWidget*>{bbtSend_, bitBtn1_, bbtExit_, comboBox1_,
-                                                    edtData_, memo1_}) {
+                                                    edtData_, memo1_, log_->Document()}) {
     w->installEventFilter(this);
   }
   ConfigurePort();
@@ -156,11 +158,14 @@ void TVex_ComTestF::BuildLogArea(QWidget* client) {
   speedButton1_->setFocusPolicy(Qt::NoFocus);
   log_ = new LogWriter(client);
   memo1_ = log_->View();
-  memo1_->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(memo1_, &QWidget::customContextMenuRequested, this,
-          [this](const QPoint& at) { ShowLogMenu(at); });
+  for (QAbstractScrollArea* shown : {static_cast<QAbstractScrollArea*>(memo1_),
+                                     static_cast<QAbstractScrollArea*>(log_->Document())}) {
+    shown->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(shown, &QWidget::customContextMenuRequested, this,
+            [this, shown](const QPoint& at) { ShowLogMenu(shown, at); });
+    shown->setFrameStyle(QFrame::Box | QFrame::Plain);
+  }
   connect(speedButton1_, &QToolButton::clicked, this, [this] { log_->Clear(); });
-  memo1_->setFrameStyle(QFrame::Box | QFrame::Plain);
 }
 
 void TVex_ComTestF::BuildStatusBar() {
@@ -210,8 +215,10 @@ void TVex_ComTestF::LayoutControls() {
   panel2_->setGeometry(width - 84 - 2, 2, 84, kPanel1Height - 4);
   label1_->setGeometry(0, kPanel1Height, width, kLabel1Height);
   speedButton1_->setGeometry(width - 50, kPanel1Height + 1, 49, 20);
-  memo1_->setGeometry(0, kPanel1Height + kLabel1Height, width,
-                      client_->height() - kPanel1Height - kLabel1Height);
+  const QRect log(0, kPanel1Height + kLabel1Height, width,
+                  client_->height() - kPanel1Height - kLabel1Height);
+  memo1_->setGeometry(log);
+  log_->Document()->setGeometry(log);
 }
 
 void TVex_ComTestF::resizeEvent(QResizeEvent* event) {

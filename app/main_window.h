@@ -15,6 +15,7 @@
 #include "app/network_retry.h"
 #include "cport/comport.h"
 
+class QAbstractScrollArea;
 class QFrame;
 class QLabel;
 class QMenu;
@@ -108,7 +109,7 @@ class TVex_ComTestF : public QMainWindow {
   std::string SaveOptionsQuietly();
   void SaveOptions();
   void AddLog(std::string_view label, std::string_view bytes, bool now);
-  void ShowLogMenu(const QPoint& at);
+  void ShowLogMenu(QAbstractScrollArea* log, const QPoint& at);
   void SetRecording(bool on);
   void StartRecording(const std::string& path);
   void RecordingFailed(const LogRecorder::Failure& failure);

@@ -13,6 +13,7 @@
 #include "app/choosers.h"
 #include "app/error_display.h"
 #include "app/func_p.h"
+#include "app/log_document.h"
 #include "app/log_menu.h"
 #include "app/log_view.h"
 #include "app/log_writer.h"
@@ -86,6 +87,13 @@ void TVex_ComTestF::AddLog(std::string_view label, std::string_view bytes, bool 
 
 QMenu* TVex_ComTestF::LogMenu() {
   LogMenuActions actions;
+  actions.cut = [this] { log_->Edit([](LogDocument& document) { document.cut(); }); };
+  actions.copy = [this] { log_->Copy(); };
+  actions.paste = [this] { log_->Edit([](LogDocument& document) { document.paste(); }); };
+  actions.erase = [this] {
+    log_->Edit([](LogDocument& document) { document.textCursor().removeSelectedText(); });
+  };
+  actions.selectAll = [this] { log_->SelectAll(); };
   actions.setTimestamps = [this](bool on) {
     options_.timestamps = on;
     SaveOptions();
@@ -101,13 +109,16 @@ QMenu* TVex_ComTestF::LogMenu() {
   actions.choosePollInterval = [this] { ChoosePollInterval(); };
   actions.setReconnect = [this](bool on) { SetReconnect(on); };
   actions.setNetworkPorts = [this](bool on) { SetNetworkPorts(on); };
-  return BuildLogMenu(memo1_, options_, recorder_.Recording(), Polling(), actions);
+  LogMenuState state;
+  state.picked = log_->Picked();
+  state.canPaste = !QGuiApplication::clipboard()->text().isEmpty();
+  return BuildLogMenu(memo1_, state, options_, recorder_.Recording(), Polling(), actions);
 }
 
-void TVex_ComTestF::ShowLogMenu(const QPoint& at) {
+void TVex_ComTestF::ShowLogMenu(QAbstractScrollArea* log, const QPoint& at) {
   QMenu* menu = LogMenu();
   menu->setAttribute(Qt::WA_DeleteOnClose);
-  menu->popup(memo1_->viewport()->mapToGlobal(at));
+  menu->popup(log->viewport()->mapToGlobal(at));
 }
 
 void TVex_ComTestF::SetRecording(bool on) {
@@ -148,16 +159,12 @@ void TVex_ComTestF::RecordingFailed(const LogRecorder::Failure& failure) {
                      [text] { funcp::ShowMessageBox(text, "경고", funcp::MB_ICONWARNING); });
 }
 
-void TVex_ComTestF::CopyAll() {
-  const std::string text = log_->Lines().Text();
-  QGuiApplication::clipboard()->setText(
-      QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
-}
+void TVex_ComTestF::CopyAll() { QGuiApplication::clipboard()->setText(log_->Text()); }
 
 void TVex_ComTestF::SaveLogAs() {
   const std::string path = ChooseSaveFile("Save the log as");
   if (path.empty()) return;
-  saver_.Save(path, log_->Lines().Text(), [](const std::string& error) {
+  saver_.Save(path, log_->Bytes(), [](const std::string& error) {
     if (!error.empty()) funcp::ShowMessageBox(error, "경고", funcp::MB_ICONWARNING);
   });
 }

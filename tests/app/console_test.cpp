@@ -1,10 +1,18 @@
+#include <QAction>
+#include <QClipboard>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
+#include "app/log_document.h"
 #include "app/log_view.h"
 #include "console_fixture.h"
 #include "cport/errors.h"
@@ -203,6 +211,73 @@ TEST_F(ConsoleTest, TheLogViewFollowsTheNewestLineOrStaysWhereItWasScrolled) {
   log.Clear();
   log.AddNow("[Send] => again");
   EXPECT_EQ(shown(), std::vector<size_t>{0});
+}
+
+// The log is editable: the first edit hands it from the fast view to a text document
+// holding what was shown, the caret where the operator clicked; frames still come in at the
+// end, and Clear brings the fast view back.
+TEST_F(ConsoleTest, TheLogBecomesEditableAndClearMakesItFastAgain) {
+  Show();
+  LogWriter& log = window_->Log();
+  LogView* view = window_->Memo1();
+  QPlainTextEdit* document = log.Document();
+  for (int i = 0; i < 200; ++i) log.AddBatched("[Rcv] => filler " + std::to_string(i));
+  window_->BbtSend()->click();
+  com1_->Send(STX + "01WHO,TC-100\r\n");
+  ASSERT_TRUE(ServeUntil([&] { return LogLines().size() == 202; }));
+  log.Flush();
+  view->viewport()->repaint();
+  const int row = QFontMetrics(view->font()).lineSpacing();
+  const QPoint endOfSentLine(view->viewport()->width() - 3, view->viewport()->height() - row - 3);
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, endOfSentLine);
+  QTest::keyClicks(view, " ");
+  ASSERT_TRUE(log.Edited());
+  EXPECT_TRUE(document->isVisible());
+  EXPECT_FALSE(view->isVisible());
+  EXPECT_EQ(window_->focusWidget(), document);
+  QTest::keyClicks(document, "ok");
+  const auto newest = [&] { return document->document()->lastBlock().text().toStdString(); };
+  EXPECT_EQ(document->document()->findBlockByNumber(200).text().toStdString(),
+            "[Send] => " + STX + "01WHO ok");
+  EXPECT_EQ(newest(), "[Rcv] => 01WHO,TC-100");
+  QScrollBar* bar = document->verticalScrollBar();
+  EXPECT_EQ(bar->value(), bar->maximum()) << "the view followed, so does the document";
+
+  com1_->Send(STX + "01WHO,TC\r101\r\n");
+  ASSERT_TRUE(ServeUntil([&] { return document->blockCount() == 203; }));
+  EXPECT_EQ(newest(), "[Rcv] => 01WHO,TC␍101") << "a CR as the fast view showed it";
+  EXPECT_EQ(bar->value(), bar->maximum());
+  const auto choose = [&](const char* name) {
+    std::unique_ptr<QMenu>(window_->LogMenu())->findChild<QAction*>(name)->trigger();
+    return QGuiApplication::clipboard()->text().toStdString();
+  };
+  const std::string copied = choose("copy-all");
+  EXPECT_EQ(copied.rfind("[Rcv] => filler 0\n", 0), 0u);
+  const std::string end = "01WHO ok\n[Rcv] => 01WHO,TC-100\n[Rcv] => 01WHO,TC\r101\n";
+  EXPECT_EQ(copied.substr(copied.size() - std::min(copied.size(), end.size())), end);
+  choose("select-all");
+  EXPECT_EQ(choose("copy") + "\n", copied) << "a copy gives the log's bytes too";
+
+  QTest::keyClick(document, Qt::Key_Escape);
+  EXPECT_FALSE(window_->isVisible());
+  window_->show();
+  QTest::mouseClick(window_->SpeedButton1(), Qt::LeftButton);
+  EXPECT_FALSE(log.Edited());
+  EXPECT_TRUE(LogLines().empty());
+  EXPECT_TRUE(view->isVisible());
+  EXPECT_FALSE(document->isVisible());
+  EXPECT_EQ(window_->focusWidget(), view);
+  com1_->Send(STX + "01WHO,TC-102\r\n");
+  ASSERT_TRUE(ServeUntil([&] { return LogLines().size() == 1; }));
+  log.Flush();
+  view->viewport()->repaint();
+  EXPECT_EQ(view->ShownLines(), std::vector<size_t>{0});
+  EXPECT_TRUE(document->document()->isEmpty());
+
+  QGuiApplication::clipboard()->setText("; note");
+  choose("paste");
+  ASSERT_TRUE(log.Edited()) << "an edit through the menu";
+  EXPECT_EQ(log.Text().toStdString(), "[Rcv] => 01WHO,TC-102; note\n");
 }
 
 TEST_F(ConsoleTest, EscapeFromEveryBoundControlEndsTheProgram) {
