@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 build=$(realpath -m "${1:-build-windows}")
 
 scripts/setup.sh zip
-scripts/build-windows-console.sh "$build/console"
+scripts/build-windows-console.sh "$build/console" >&2
 qt=$(scripts/build-qt-windows.sh)
 version=$(sed -n 's/^project(ComTest VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 name=comtest_${version}_win64
