@@ -1,7 +1,7 @@
 BUILD_DIR ?= build
 JOBS ?= 2
 
-.PHONY: setup configure build test run bench package clean
+.PHONY: setup configure build test run bench package package-windows clean
 
 setup:
 	@scripts/setup.sh
@@ -20,6 +20,9 @@ run: build
 
 package: build
 	@cd $(BUILD_DIR) && cpack -G DEB
+
+package-windows:
+	@scripts/package-windows.sh build-windows
 
 bench: build
 	@scripts/run-bench.sh $(BUILD_DIR)

@@ -5,6 +5,14 @@
 #include <memory>
 #include <string>
 
+#ifdef _WIN32
+// Its macros of these names would replace the constants below, which have their values.
+#include <windows.h>
+#undef MB_ICONERROR
+#undef MB_ICONWARNING
+#undef IDOK
+#endif
+
 class QMessageBox;
 
 // The application's small utilities.

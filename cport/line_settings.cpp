@@ -59,8 +59,10 @@ void TCustomComPort::ApplySettings() {
 
 void TCustomComPort::ApplyQueueSizes() {
   if (!CanApply()) return;
+  // The sizes are advice: a driver that keeps its own queues (Wine's) refuses them with 50.
   if (!SetupComm(handle_, static_cast<DWORD>(buffer_.InputSize()),
-                 static_cast<DWORD>(buffer_.OutputSize()))) {
+                 static_cast<DWORD>(buffer_.OutputSize())) &&
+      GetLastError() != ERROR_NOT_SUPPORTED) {
     throw EComPort(peSetupComm, LastError());
   }
 }

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 
+#include "app/bundled_fonts.h"
 #include "app/error_display.h"
 #include "cportsetup/setup_dialog.h"
 
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  console::AddBundledFonts();
   console::InstallApplicationHooks();
   cport::InstallSetupDialog();
   return RUN_ALL_TESTS();
