@@ -14,6 +14,7 @@ class LogRecorder {
   struct Failure {
     std::string reason;
     bool fileGone = false;  // the file was removed: nothing of it is left to read
+    bool empty = false;     // nothing had been written to it
   };
 
   LogRecorder() = default;

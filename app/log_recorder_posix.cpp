@@ -67,7 +67,7 @@ bool LogRecorder::Write(std::string_view line, Failure& failure) {
     if (ftruncate(fd_, st.st_size) != 0) {
       // The half line stays; the recording ends all the same.
     }
-    failure = {std::strerror(error), false};
+    failure = {std::strerror(error), false, st.st_size == 0};
     Stop();
     return false;
   }

@@ -36,7 +36,7 @@ bool LogRecorder::Write(std::string_view line, Failure& failure) {
   bytes += '\n';
   const int written = _write(fd_, bytes.data(), static_cast<unsigned>(bytes.size()));
   if (written == static_cast<int>(bytes.size())) return true;
-  failure = {std::strerror(written < 0 ? errno : ENOSPC), false};
+  failure = {std::strerror(written < 0 ? errno : ENOSPC), false, before == 0};
   _chsize_s(fd_, before);
   Stop();
   return false;

@@ -153,7 +153,11 @@ void TVex_ComTestF::RecordingFailed(const LogRecorder::Failure& failure) {
   options_.recordFile.clear();
   const std::string unsaved = SaveOptionsQuietly();
   std::string text = "Recording to " + path + " stopped: " + failure.reason + ".";
-  if (!failure.fileGone) text += " What was logged before is in the file.";
+  if (failure.empty) {
+    text += " Nothing was recorded.";
+  } else if (!failure.fileGone) {
+    text += " What was logged before is in the file.";
+  }
   if (!unsaved.empty()) text += "\n" + unsaved;
   QTimer::singleShot(0, this,
                      [text] { funcp::ShowMessageBox(text, "경고", funcp::MB_ICONWARNING); });

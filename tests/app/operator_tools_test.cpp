@@ -191,7 +191,7 @@ TEST_F(OperatorTools, EachTroubleOfARecordingIsOneTrueBox) {
       {"a folder that is not there", [&] { return folder_.File("gone/session.log"); },
        "could not start: No such file or directory. Nothing was recorded.", "stopped", 1},
       {"a full disk", [] { return std::string("/dev/full"); },
-       "stopped: No space left on device. What was logged before is in the file.", "start", 1},
+       "stopped: No space left on device. Nothing was recorded.", "logged", 1},
       {"a removed file", [&] { return session; }, "stopped: the file was removed.", "logged", 1},
       {"a file size limit",
        [&] {
