@@ -283,8 +283,11 @@ void TVex_ComTestF::StartPort() {
   } catch (...) {
     const std::string why = WhyOpenFailed(comPort1_.Port(), std::current_exception());
     OpenFailed();
+    lossBoxUp_ = true;
     funcp::ShowMessageBox("통신 불량", "경고", funcp::MB_ICONERROR, why);
-    SetPanel(0, "ERROR", why);
+    lossBoxUp_ = false;
+    // A reconnect while the box was up opened the port and closed the box.
+    if (!comPort1_.Connected()) SetPanel(0, "ERROR", why);
     return;
   }
   PortOpened();

@@ -158,7 +158,7 @@ class TVex_ComTestF : public QMainWindow {
   QTimer pollTimer_;
   AdapterWatch watch_;
   NetworkRetry retry_;
-  bool lossBoxUp_ = false;
+  bool lossBoxUp_ = false;  // the box of a loss or a failed open, which a reconnect closes
 };
 
 }  // namespace console

@@ -213,45 +213,58 @@ TEST_F(ConsoleWithSimulator, TheSwitchFindsTheAdapterHoweverThePortWentDown) {
   }
 }
 
-// The box that told of the loss goes when the port is back; a real box, whose loop serves
-// the adapter's return.
-TEST_F(ConsoleWithSimulator, TheLossBoxGoesWhenThePortIsBack) {
-  StartSimulator();
-  StartConsole();
-  Choose("reconnect");
-  funcp::SetMessageBoxHook(nullptr);
-  struct OnBox : QObject {
-    std::function<void()> act;
-    bool eventFilter(QObject* watched, QEvent* event) override {
-      if (event->type() == QEvent::Show && qobject_cast<QMessageBox*>(watched) && act) {
-        std::exchange(act, nullptr)();
+// The box that told of the loss, or of a failed start, goes when the port is back; a real
+// box, whose loop serves the adapter's return.
+TEST_F(ConsoleWithSimulator, TheTroubleBoxGoesWhenThePortIsBack) {
+  for (const std::string way : {"a loss", "a failed start"}) {
+    SCOPED_TRACE(way);
+    window_.reset();
+    sim_.reset();
+    funcp::SetMessageBoxHook(nullptr);
+    struct OnBox : QObject {
+      std::function<void()> act;
+      bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && qobject_cast<QMessageBox*>(watched) && act) {
+          std::exchange(act, nullptr)();
+        }
+        return false;
       }
-      return false;
+    } onBox;
+    bool shown = false;
+    onBox.act = [&] {
+      shown = true;
+      QTimer::singleShot(0, [&] { StartSimulator(); });
+    };
+    bool leftOpen = false;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        leftOpen = true;
+        box->done(QMessageBox::Ok);
+      }
+    });
+    if (way == "a loss") {
+      StartSimulator();
+      StartConsole();
+      Choose("reconnect");
+      qApp->installEventFilter(&onBox);
+      watchdog.start(10000);
+      sim_->Kill(SIGTERM);
+    } else {
+      std::filesystem::remove(IniPath());
+      WriteIni("[ComPort1]\nPort=" + Link() + "\n[Console]\nReconnect=1\n");
+      qApp->installEventFilter(&onBox);
+      watchdog.start(10000);
+      Show();
     }
-  } onBox;
-  bool shown = false;
-  onBox.act = [&] {
-    shown = true;
-    QTimer::singleShot(0, [&] { StartSimulator(); });
-  };
-  qApp->installEventFilter(&onBox);
-  bool leftOpen = false;
-  QTimer watchdog;
-  watchdog.setSingleShot(true);
-  QObject::connect(&watchdog, &QTimer::timeout, [&] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      leftOpen = true;
-      box->done(QMessageBox::Ok);
-    }
-  });
-  watchdog.start(10000);
-  sim_->Kill(SIGTERM);
-  ASSERT_TRUE(ServeUntil([&] {
-    return shown && window_->PanelText(0).toStdString() == "대기중" &&
-           !QApplication::activeModalWidget();
-  }));
-  qApp->removeEventFilter(&onBox);
-  EXPECT_FALSE(leftOpen);
+    ASSERT_TRUE(ServeUntil([&] {
+      return shown && window_->PanelText(0).toStdString() == "대기중" &&
+             !QApplication::activeModalWidget();
+    }));
+    qApp->removeEventFilter(&onBox);
+    EXPECT_FALSE(leftOpen);
+  }
 }
 
 // Through a device server: the simulator behind ser2net, the console's port its
