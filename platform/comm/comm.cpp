@@ -86,6 +86,70 @@ HANDLE Fail(DWORD code) {
   return INVALID_HANDLE_VALUE;
 }
 
+// The event a thread's synchronous transfers wait on, made on its first and kept.
+class ThreadEvent {
+ public:
+  ThreadEvent() : event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+  ThreadEvent(const ThreadEvent&) = delete;
+  ThreadEvent& operator=(const ThreadEvent&) = delete;
+  ~ThreadEvent() { CloseHandle(event_); }
+  HANDLE Get() const { return event_; }
+
+ private:
+  HANDLE event_;
+};
+
+HANDLE ThisThreadsEvent() {
+  static thread_local const ThreadEvent event;
+  return event.Get();
+}
+
+BOOL AwaitEvent(HANDLE event) { return WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0; }
+
+BOOL AwaitCompletion(CommDevice& device, OVERLAPPED& overlapped) {
+  if (overlapped.hEvent) return AwaitEvent(overlapped.hEvent);
+  device.AwaitEventless(overlapped);
+  return TRUE;
+}
+
+// Windows signals the file handle itself when an operation ends: a block without an event
+// is waited for on the device behind it.
+BOOL AwaitCompletion(HANDLE file, OVERLAPPED& overlapped) {
+  if (overlapped.hEvent) return AwaitEvent(overlapped.hEvent);
+  const auto device = FindHandleAs<CommDevice>(file);
+  if (!device) return FailWith(ERROR_INVALID_HANDLE);
+  return AwaitCompletion(*device, overlapped);
+}
+
+// What an operation that is no longer pending ended with, as GetOverlappedResult tells it.
+BOOL ResultOf(OVERLAPPED& overlapped, DWORD* transferred) {
+  const ULONG_PTR code =
+      std::atomic_ref<ULONG_PTR>(overlapped.Internal).load(std::memory_order_acquire);
+  if (code == STATUS_PENDING) return FailWith(ERROR_IO_INCOMPLETE);
+  if (transferred) {
+    *transferred = static_cast<DWORD>(
+        std::atomic_ref<ULONG_PTR>(overlapped.InternalHigh).load(std::memory_order_relaxed));
+  }
+  if (code != ERROR_SUCCESS) return FailWith(static_cast<DWORD>(code));
+  return TRUE;
+}
+
+// On a handle opened without FILE_FLAG_OVERLAPPED a transfer is synchronous, as on Windows:
+// it is issued on a block of the call's own, or on the one given, and the call returns
+// when it completes. Its own timeouts bound it; a close or an unplug ends it.
+template <typename Issue>
+BOOL Transfer(CommDevice& device, DWORD* done, OVERLAPPED* given, Issue issue) {
+  if (device.Overlapped()) return issue(given);
+  OVERLAPPED own{};
+  own.hEvent = ThisThreadsEvent();
+  OVERLAPPED& overlapped = given ? *given : own;
+  if (done) *done = 0;
+  if (issue(&overlapped)) return TRUE;
+  if (GetLastError() != ERROR_IO_PENDING) return FALSE;
+  if (!AwaitCompletion(device, overlapped)) return FALSE;
+  return ResultOf(overlapped, done);
+}
+
 }  // namespace
 
 std::string DevicePathForPort(const std::string& name) {
@@ -97,13 +161,14 @@ std::string DevicePathForPort(const std::string& name) {
 
 }  // namespace platform
 
-HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {
+HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, void*, DWORD, DWORD flags, HANDLE) {
   if (!name || !*name) return platform::Fail(ERROR_FILE_NOT_FOUND);
   const std::string port = platform::StripDevicePrefix(name);
   DWORD error = 0;
   std::unique_ptr<platform::ByteLine> line = platform::OpenLine(port, error);
   if (!line) return platform::Fail(error);
-  return platform::InsertHandle(std::make_shared<platform::CommDevice>(std::move(line)));
+  return platform::InsertHandle(
+      std::make_shared<platform::CommDevice>(std::move(line), (flags & FILE_FLAG_OVERLAPPED) != 0));
 }
 
 BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue) {
@@ -151,19 +216,25 @@ BOOL GetCommMask(HANDLE file, DWORD* mask) {
 }
 
 BOOL WaitCommEvent(HANDLE file, DWORD* mask, OVERLAPPED* overlapped) {
-  return platform::OnDevice(file, "WaitCommEvent",
-                            [&](auto& d) { return d.WaitEvent(mask, overlapped); });
+  return platform::OnDevice(file, "WaitCommEvent", [&](auto& d) {
+    return platform::Transfer(d, nullptr, overlapped,
+                              [&](OVERLAPPED* ov) { return d.WaitEvent(mask, ov); });
+  });
 }
 
 BOOL ReadFile(HANDLE file, void* buffer, DWORD length, DWORD* read, OVERLAPPED* overlapped) {
-  return platform::OnDevice(file, "ReadFile",
-                            [&](auto& d) { return d.Read(buffer, length, read, overlapped); });
+  return platform::OnDevice(file, "ReadFile", [&](auto& d) {
+    return platform::Transfer(d, read, overlapped,
+                              [&](OVERLAPPED* ov) { return d.Read(buffer, length, read, ov); });
+  });
 }
 
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD length, DWORD* written,
                OVERLAPPED* overlapped) {
-  return platform::OnDevice(file, "WriteFile",
-                            [&](auto& d) { return d.Write(buffer, length, written, overlapped); });
+  return platform::OnDevice(file, "WriteFile", [&](auto& d) {
+    return platform::Transfer(d, written, overlapped,
+                              [&](OVERLAPPED* ov) { return d.Write(buffer, length, written, ov); });
+  });
 }
 
 BOOL PurgeComm(HANDLE file, DWORD flags) {
@@ -174,23 +245,12 @@ BOOL CancelIoEx(HANDLE file, OVERLAPPED* overlapped) {
   return platform::OnDevice(file, "CancelIoEx", [&](auto& d) { return d.Cancel(overlapped); });
 }
 
-// Overlapped results live in the block itself, so this needs no device; only an event
-// handle is required to wait.
-BOOL GetOverlappedResult(HANDLE, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) {
+// The result lives in the block itself.
+BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) {
   if (!overlapped) return platform::FailWith(ERROR_INVALID_PARAMETER);
-  auto status = [&] {
-    return std::atomic_ref<ULONG_PTR>(overlapped->Internal).load(std::memory_order_acquire);
-  };
-  if (wait && status() == STATUS_PENDING) {
-    if (!overlapped->hEvent) return platform::FailWith(ERROR_INVALID_PARAMETER);
-    if (WaitForSingleObject(overlapped->hEvent, INFINITE) != WAIT_OBJECT_0) return FALSE;
+  if (wait && platform::CommDevice::IsPending(*overlapped) &&
+      !platform::AwaitCompletion(file, *overlapped)) {
+    return FALSE;
   }
-  const ULONG_PTR code = status();
-  if (code == STATUS_PENDING) return platform::FailWith(ERROR_IO_INCOMPLETE);
-  if (transferred) {
-    *transferred = static_cast<DWORD>(
-        std::atomic_ref<ULONG_PTR>(overlapped->InternalHigh).load(std::memory_order_relaxed));
-  }
-  if (code != ERROR_SUCCESS) return platform::FailWith(static_cast<DWORD>(code));
-  return TRUE;
+  return platform::ResultOf(*overlapped, transferred);
 }

@@ -32,9 +32,10 @@ DCB DefaultDcb() {
 
 }  // namespace
 
-CommDevice::CommDevice(std::unique_ptr<ByteLine> line)
+CommDevice::CommDevice(std::unique_ptr<ByteLine> line, bool overlapped)
     : line_(std::move(line)),
       lineWatchesCalls_(line_->WatchesCalls()),
+      overlapped_(overlapped),
       wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       unservedFd_(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)),
       input_(kDefaultInputQueue),
@@ -51,6 +52,7 @@ void CommDevice::OnClose() {
     if (stopping_) return;
     stopping_ = true;
     EndAllPending(ERROR_OPERATION_ABORTED);
+    eventlessDone_.notify_all();
   }
   Wake();
   if (driver_.joinable()) driver_.join();

@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -28,7 +29,8 @@ namespace platform {
 // and flow control) and _status.cpp (line errors and status).
 class CommDevice : public KernelObject, public std::enable_shared_from_this<CommDevice> {
  public:
-  explicit CommDevice(std::unique_ptr<ByteLine> line);
+  // A device opened without FILE_FLAG_OVERLAPPED does its transfers synchronously.
+  CommDevice(std::unique_ptr<ByteLine> line, bool overlapped);
   ~CommDevice() override;
   void OnClose() override;
 
@@ -48,6 +50,12 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   BOOL Write(const void* buffer, DWORD length, DWORD* done, OVERLAPPED* overlapped);
   BOOL Purge(DWORD flags);
   BOOL Cancel(OVERLAPPED* overlapped);
+
+  bool Overlapped() const { return overlapped_; }
+  static bool IsPending(OVERLAPPED& overlapped);
+  // Returns once the operation of a block without an event has completed, or the device
+  // was closed.
+  void AwaitEventless(OVERLAPPED& overlapped);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -146,6 +154,7 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
 
   std::unique_ptr<ByteLine> line_;
   const bool lineWatchesCalls_;
+  const bool overlapped_;
   int wakeFd_ = -1;
   int unservedFd_ = -1;  // rings when an operation went unserved through its grace
   std::thread driver_;
@@ -171,7 +180,8 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   std::deque<PendingWrite> writes_;
   std::optional<PendingWait> wait_;
   bool deferSignals_ = false;
-  std::vector<Completion> signalsDue_;  // completions to signal once the lock is released
+  std::vector<Completion> signalsDue_;     // completions to signal once the lock is released
+  std::condition_variable eventlessDone_;  // an operation without an event completed
   std::shared_ptr<WaiterHelper> helper_;
   std::vector<HANDLE> helpedEvents_;  // events the helper is on, the latest last
   int waitersPolling_ = 0;

@@ -285,6 +285,7 @@ void CommDevice::Complete(OVERLAPPED* overlapped, DWORD error, DWORD bytes) {
   const Completion completion{overlapped, error, bytes};
   if (!overlapped->hEvent) {
     Publish(completion);
+    eventlessDone_.notify_all();
   } else if (deferSignals_) {
     signalsDue_.push_back(completion);
   } else {
@@ -309,6 +310,18 @@ void CommDevice::Signal(const Completion& c) {
 void CommDevice::Publish(const Completion& c) {
   std::atomic_ref<ULONG_PTR>(c.overlapped->InternalHigh).store(c.bytes, std::memory_order_relaxed);
   std::atomic_ref<ULONG_PTR>(c.overlapped->Internal).store(c.error, std::memory_order_release);
+}
+
+bool CommDevice::IsPending(OVERLAPPED& overlapped) {
+  return std::atomic_ref<ULONG_PTR>(overlapped.Internal).load(std::memory_order_acquire) ==
+         STATUS_PENDING;
+}
+
+// Complete tells of every operation without an event that ends; a close ends the wait too,
+// for a block that was never this device's.
+void CommDevice::AwaitEventless(OVERLAPPED& overlapped) {
+  std::unique_lock lock(mutex_);
+  eventlessDone_.wait(lock, [&] { return stopping_ || !IsPending(overlapped); });
 }
 
 void CommDevice::MarkPending(OVERLAPPED* overlapped) {

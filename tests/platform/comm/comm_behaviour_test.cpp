@@ -418,6 +418,64 @@ TEST_P(CommBehaviour, ClosingWhileAnotherThreadIsInsideACallIsSafe) {
   }
 }
 
+// Windows waits on the file handle for a block without an event, and on a handle opened
+// without FILE_FLAG_OVERLAPPED every transfer returns once it completes: by its timeouts,
+// or by a close from another thread.
+TEST_P(CommBehaviour, BlocksWithoutAnEventAndSynchronousHandlesWaitForTheOperation) {
+  if (!far_->ReopensAtOnce()) GTEST_SKIP() << "the far end takes seconds to take a port back";
+  char buf[8];
+  DWORD n = 0;
+  SetTimeouts({0, 0, 5000, 0, 0});
+  OVERLAPPED eventless{};
+  EXPECT_FALSE(ReadFile(port_, buf, 5, &n, &eventless));
+  far_->Send("hello");
+  ASSERT_TRUE(GetOverlappedResult(port_, &eventless, &n, TRUE)) << GetLastError();
+  EXPECT_EQ(std::string(buf, n), "hello");
+  SetTimeouts({0, 0, 30, 0, 0});
+  eventless = OVERLAPPED{};
+  EXPECT_FALSE(ReadFile(port_, buf, 5, &n, &eventless));
+  EXPECT_TRUE(GetOverlappedResult(port_, &eventless, &n, TRUE));
+  EXPECT_EQ(n, 0u);
+  EXPECT_FALSE(ReadFile(port_, buf, 5, &n, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+
+  CloseHandle(port_);
+  port_ = OpenPort(far_->PortName(), 0);
+  ASSERT_NE(port_, INVALID_HANDLE_VALUE) << GetLastError();
+  DCB dcb = Dcb();
+  ASSERT_TRUE(SetCommState(port_, &dcb));
+  SetTimeouts({0, 0, 30, 0, 0});
+  n = 99;
+  EXPECT_TRUE(ReadFile(port_, buf, 5, &n, nullptr));
+  EXPECT_EQ(n, 0u);
+  EXPECT_TRUE(WriteFile(port_, "ping", 4, &n, nullptr));
+  EXPECT_EQ(n, 4u);
+  EXPECT_EQ(far_->Receive(4), "ping");
+  SetTimeouts({0, 0, 5000, 0, 0});
+  far_->Send("pong");
+  EXPECT_TRUE(ReadFile(port_, buf, 4, &n, nullptr));
+  EXPECT_EQ(std::string(buf, n), "pong");
+  if (!UnderWine()) {  // its WaitCommEvent completes at once on a pseudo-terminal
+    ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR));
+    far_->Send("e");
+    DWORD events = 0;
+    EXPECT_TRUE(WaitCommEvent(port_, &events, nullptr));
+    EXPECT_EQ(events, DWORD{EV_RXCHAR});
+  }
+
+  SetTimeouts({0, 0, 0, 0, 0});
+  DWORD error = 0;
+  std::thread reader([&error, port = port_] {
+    char c;
+    DWORD got = 0;
+    if (!ReadFile(port, &c, 1, &got, nullptr)) error = GetLastError();
+  });
+  CloseHandle(port_);
+  port_ = INVALID_HANDLE_VALUE;
+  reader.join();
+  EXPECT_TRUE(error == ERROR_OPERATION_ABORTED || error == ERROR_INVALID_HANDLE) << error;
+}
+
 TEST_P(CommBehaviour, ASecondOpenOfTheSameDeviceIsRefused) {
   SKIP_UNDER_WINE(kWineSharing);
   if (!far_->ReopensAtOnce()) GTEST_SKIP() << "the far end takes seconds to take a port back";

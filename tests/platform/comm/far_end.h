@@ -63,7 +63,7 @@ struct Overlapped {
   bool IsDone() const { return WaitDone(0ms); }
 };
 
-HANDLE OpenPort(const std::string& name);
+HANDLE OpenPort(const std::string& name, DWORD flags = FILE_FLAG_OVERLAPPED);
 
 // Whether the Windows calls are Wine's, which differ from Windows' on a pseudo-terminal.
 bool UnderWine();

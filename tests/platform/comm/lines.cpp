@@ -34,9 +34,9 @@ std::vector<Line> RealLines() {
   return lines;
 }
 
-HANDLE OpenPort(const std::string& name) {
+HANDLE OpenPort(const std::string& name, DWORD flags) {
   return CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                     OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+                     OPEN_EXISTING, flags, nullptr);
 }
 
 bool UnderWine() {
