@@ -463,6 +463,7 @@ TEST_P(CommBehaviour, BlocksWithoutAnEventAndSynchronousHandlesWaitForTheOperati
     EXPECT_EQ(events, DWORD{EV_RXCHAR});
   }
 
+  ASSERT_TRUE(PurgeComm(port_, PURGE_RXCLEAR));  // the byte the wait saw would end the read
   SetTimeouts({0, 0, 0, 0, 0});
   DWORD error = 0;
   std::thread reader([&error, port = port_] {
