@@ -105,7 +105,7 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   void WaiterUnpolled();
   bool LineOperationPending() const;
   void ServeUnlessWaited(const OVERLAPPED* overlapped);
-  void SetUnservedTimer(bool arm);
+  void SetUnservedTimer(Clock::duration after);
   void TakeUnserved();
   bool WaitersWatchLine() const;
   std::optional<TimePoint> NextLook() const;
@@ -187,6 +187,7 @@ class CommDevice : public KernelObject, public std::enable_shared_from_this<Comm
   int waitersPolling_ = 0;
   bool waitersServe_ = false;
   bool unservedArmed_ = false;
+  std::optional<TimePoint> unservedSince_;  // the oldest operation that no waiter polled
 };
 
 }  // namespace platform

@@ -123,32 +123,47 @@ bool CommDevice::LineOperationPending() const { return wait_ || !reads_.empty();
 // An operation that goes pending while the line is left to waiters, none of them polling,
 // is the driver's to serve unless a waiter starts polling within a short grace: the
 // caller of a blocking wait is on its way then, while one that polls the block, or gave
-// it no event, never comes. The timer costs the blocking caller no wake-up of the driver.
+// it no event, never comes. The timer costs the blocking caller no wake-up of the driver,
+// and a timer that is running serves the operations after it: a waiter that comes leaves
+// it running, and its ring serves only what went unwaited for the whole grace.
 void CommDevice::ServeUnlessWaited(const OVERLAPPED* overlapped) {
   if (!waitersServe_ || waitersPolling_ > 0) return;
   if (!overlapped->hEvent) {
     waitersServe_ = false;
     Wake();
-  } else if (!unservedArmed_) {
-    SetUnservedTimer(true);
+    return;
   }
+  if (!unservedSince_) unservedSince_ = Clock::now();
+  if (!unservedArmed_) SetUnservedTimer(kUnservedGrace);
 }
 
-void CommDevice::SetUnservedTimer(bool arm) {
+void CommDevice::SetUnservedTimer(Clock::duration after) {
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(after).count();
   itimerspec spec{};
-  spec.it_value.tv_nsec = arm ? std::chrono::nanoseconds(kUnservedGrace).count() : 0;
+  spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+  spec.it_value.tv_nsec = std::max<long>(1, static_cast<long>(ns % 1'000'000'000));
   timerfd_settime(unservedFd_, 0, &spec, nullptr);
-  unservedArmed_ = arm;
+  unservedArmed_ = true;
 }
 
-// The grace ran out: what is pending and polled by nobody is served from now on.
+// The timer rang: what is pending and has been polled by nobody through the grace is
+// served from now on.
 void CommDevice::TakeUnserved() {
   uint64_t expirations = 0;
   if (read(unservedFd_, &expirations, sizeof expirations) < 0) {
-    // Disarmed meanwhile.
+    // Nothing to take: a ring that came before the descriptor was read.
   }
   unservedArmed_ = false;
-  if (waitersPolling_ > 0 || !LineOperationPending()) return;
+  if (waitersPolling_ > 0 || !LineOperationPending() || !unservedSince_) {
+    unservedSince_.reset();
+    return;
+  }
+  const Clock::duration unwaited = Clock::now() - *unservedSince_;
+  if (unwaited < kUnservedGrace) {
+    SetUnservedTimer(kUnservedGrace - unwaited);
+    return;
+  }
+  unservedSince_.reset();
   waitersServe_ = false;
   lineReadable_ = true;
 }
@@ -161,7 +176,7 @@ int CommDevice::WaiterPollFd() {
     return -1;
   }
   ++waitersPolling_;
-  if (unservedArmed_) SetUnservedTimer(false);
+  unservedSince_.reset();
   return line_->ReadinessFd();
 }
 
