@@ -49,6 +49,8 @@ class TCustomComPort {
 
   bool Connected() const { return connected_; }
   void SetConnected(bool value);
+  // The driver refused to switch RTS for each transmission, so RTS is held on instead.
+  bool RtsHeldOn() const { return rtsHeldOn_; }
   TBaudRate BaudRate() const { return baudRate_; }
   void SetBaudRate(TBaudRate value);
   int32_t CustomBaudRate() const { return customBaudRate_; }
@@ -224,6 +226,7 @@ class TCustomComPort {
   platform::TThreadPriority threadPriority_ = platform::TThreadPriority::tpNormal;
   bool listenerTakesData_ = false;
   bool connected_ = false;
+  bool rtsHeldOn_ = false;
   TBaudRate baudRate_ = br9600;
   int32_t customBaudRate_ = 9600;
   std::string port_ = "COM1";

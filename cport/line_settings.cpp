@@ -70,7 +70,16 @@ void TCustomComPort::ApplyQueueSizes() {
 void TCustomComPort::ApplyLineControl() {
   if (!CanApply()) return;
   DCB dcb = BuildDcb(*this);
-  if (!SetCommState(handle_, &dcb)) throw EComPort(peSetCommState, LastError());
+  rtsHeldOn_ = false;
+  if (SetCommState(handle_, &dcb)) return;
+  // A driver without transmit-time RTS (Wine's) refuses the toggle with 50. RTS held on
+  // still suits a converter that turns itself around; the owner can tell the user.
+  if (GetLastError() == ERROR_NOT_SUPPORTED && dcb.fRtsControl == RTS_CONTROL_TOGGLE) {
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    rtsHeldOn_ = SetCommState(handle_, &dcb);
+    if (rtsHeldOn_) return;
+  }
+  throw EComPort(peSetCommState, LastError());
 }
 
 void TCustomComPort::ApplyTimeoutValues() {

@@ -216,6 +216,32 @@ TEST_F(PortOnVirtualLine, ARejectedSettingAtOpenClosesTheDeviceAgain) {
   }
 }
 
+// A driver that lacks an optional feature (Wine's) refuses it with 50; the port still opens.
+TEST_F(PortOnVirtualLine, AFeatureTheDriverLacksLeavesThePortUsable) {
+  struct Case {
+    const char* call;
+    TRTSFlowControl rts;
+    bool opens, rtsHeldOn;
+  };
+  for (const Case& c : {Case{"SetupComm", rtsToggle, true, false},
+                        Case{"SetCommState", rtsToggle, true, true},
+                        Case{"SetCommState", rtsEnable, false, false}}) {
+    port_->FlowControl().SetControlRTS(c.rts);
+    far_->FailNext(c.call, ERROR_NOT_SUPPORTED);
+    try {
+      port_->OpenPort();
+    } catch (const EComPort& e) {
+      EXPECT_EQ(e.SystemErrorCode(), 50);
+    }
+    EXPECT_EQ(port_->Connected(), c.opens) << c.call << " " << int{c.rts};
+    EXPECT_EQ(port_->RtsHeldOn(), c.rtsHeldOn) << c.call << " " << int{c.rts};
+    if (c.rtsHeldOn) {
+      EXPECT_EQ(far_->LastDcb().fRtsControl, RTS_CONTROL_ENABLE);
+    }
+    if (port_->Connected()) port_->ClosePort();
+  }
+}
+
 TEST_F(PortOnVirtualLine, AMissingDeviceFailsWithItsSystemCode) {
   bool beforeOpen = false;
   port_->OnBeforeOpen = [&](TObject*) { beforeOpen = true; };
