@@ -35,6 +35,9 @@ constexpr std::array<Dispatch, 10> kOrder = {{
 // it return to its own work between hand-overs.
 constexpr int kBatchesPerHandOver = 32;
 
+// A cancelled look ends at once where cancelling works.
+constexpr DWORD kProbeCancelMs = 200;
+
 // A driver that cannot report the parity-error and 80%-full events (Wine's) refuses the
 // whole mask with 50; the others are still worth waiting for.
 void WatchEvents(HANDLE device, DWORD mask) {
@@ -238,15 +241,26 @@ bool TComThread::RunDueBatches(const EventWait& wait) {
 // does not set the event this thread waits on. A look, not a wait: one that did not
 // complete at once is cancelled, unless it completed meanwhile.
 bool TComThread::TakeDueEvents(HANDLE device) {
+  if (!probeCancels_) return false;
   probeMask_ = 0;
   if (!WaitCommEvent(device, &probeMask_, &probe_)) {
     if (GetLastError() != ERROR_IO_PENDING) return false;
-    CancelIoEx(device, &probe_);
+    EndProbe(device);
     DWORD unused = 0;
     if (!GetOverlappedResult(device, &probe_, &unused, TRUE)) return false;
   }
   pendingEvents_ = MaskToEvents(probeMask_);
   return true;
+}
+
+// A driver that does not cancel a pending wait (Wine's) ends it when its mask is set
+// again; such a port is not looked at this way again.
+void TComThread::EndProbe(HANDLE device) {
+  CancelIoEx(device, &probe_);
+  if (WaitForSingleObject(probe_.hEvent, kProbeCancelMs) != WAIT_TIMEOUT) return;
+  probeCancels_ = false;
+  DWORD mask = 0;
+  if (GetCommMask(device, &mask)) SetCommMask(device, mask);
 }
 
 void TComThread::SendEventMessages() {

@@ -55,6 +55,7 @@ class TComThread : public platform::TThread {
   void RunBatch(const EventWait& wait);
   bool RunDueBatches(const EventWait& wait);
   bool TakeDueEvents(HANDLE device);
+  void EndProbe(HANDLE device);
   void SendEventMessages();
   void RunEventHandlers();
 
@@ -66,6 +67,7 @@ class TComThread : public platform::TThread {
   // The main thread's own block, to look for events already due without waking this thread.
   OVERLAPPED probe_{};
   DWORD probeMask_ = 0;
+  bool probeCancels_ = true;
   std::mutex batchMutex_;
   std::condition_variable batchEnded_;
   std::atomic<bool> batchRunning_{false};
