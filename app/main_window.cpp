@@ -291,7 +291,7 @@ void TVex_ComTestF::StartPort() {
     return;
   }
   PortOpened();
-  SetPanel(0, "대기중");
+  ShowReady();
 }
 
 void TVex_ComTestF::ComboBox1CloseUp() {

@@ -125,6 +125,7 @@ class TVex_ComTestF : public QMainWindow {
   void ArmReconnect();
   void DisarmReconnect();
   void PortOpened();
+  void ShowReady();
   void OpenFailed();
   void PortLost(std::exception_ptr error);
   void CloseLostPort();

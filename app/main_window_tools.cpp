@@ -243,6 +243,14 @@ void TVex_ComTestF::DisarmReconnect() {
 // Every open starts with an empty frame: bytes cut off by an unplug or a reopen are not
 // glued to what comes after it. What identifies the adapter is taken while it is there; a
 // network port joins those used before.
+// A converter that needs RTS to turn around will not answer when the driver cannot toggle it.
+void TVex_ComTestF::ShowReady() {
+  SetPanel(0, "대기중",
+           comPort1_.RtsHeldOn()
+               ? "This driver cannot switch RTS for each transmission: RTS stays on."
+               : "");
+}
+
 void TVex_ComTestF::PortOpened() {
   frames_.Restart(frameSink_);
   DisarmReconnect();
@@ -295,7 +303,7 @@ void TVex_ComTestF::Reconnect() {
     return;
   }
   PortOpened();
-  SetPanel(0, "대기중");
+  ShowReady();
   if (lossBoxUp_) funcp::CloseMessageBox();
 }
 
