@@ -15,4 +15,5 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-shared.cmake \
   -DCMAKE_PREFIX_PATH="$qt" -DCMAKE_FIND_ROOT_PATH="$qt" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
   -DCMAKE_CROSSCOMPILING_EMULATOR=wine > /dev/null
-cmake --build "$build" -j 2 --target Vex_ComTest console_tests cportsetup_tests
+cmake --build "$build" -j 2 --target Vex_ComTest console_tests cportsetup_tests \
+  console_under_wine
