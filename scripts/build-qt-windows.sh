@@ -38,6 +38,7 @@ if [ -f "$prefix/.complete" ]; then
   exit 0
 fi
 
+"$root/scripts/setup.sh" gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix ninja-build >&2
 work=${COMTEST_QT_WORK:-$root/build-qt-windows}
 mkdir -p "$work"
 cd "$work"
