@@ -240,9 +240,6 @@ void TVex_ComTestF::DisarmReconnect() {
   retry_.Disarm();
 }
 
-// Every open starts with an empty frame: bytes cut off by an unplug or a reopen are not
-// glued to what comes after it. What identifies the adapter is taken while it is there; a
-// network port joins those used before.
 // A converter that needs RTS to turn around will not answer when the driver cannot toggle it.
 void TVex_ComTestF::ShowReady() {
   SetPanel(0, "대기중",
@@ -251,6 +248,9 @@ void TVex_ComTestF::ShowReady() {
                : "");
 }
 
+// Every open starts with an empty frame: bytes cut off by an unplug or a reopen are not
+// glued to what comes after it. What identifies the adapter is taken while it is there; a
+// network port joins those used before.
 void TVex_ComTestF::PortOpened() {
   frames_.Restart(frameSink_);
   DisarmReconnect();

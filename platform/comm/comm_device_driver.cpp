@@ -151,7 +151,7 @@ void CommDevice::SetUnservedTimer(Clock::duration after) {
 void CommDevice::TakeUnserved() {
   uint64_t expirations = 0;
   if (read(unservedFd_, &expirations, sizeof expirations) < 0) {
-    // Nothing to take: a ring that came before the descriptor was read.
+    // Armed again since it rang, which cleared the count.
   }
   unservedArmed_ = false;
   if (waitersPolling_ > 0 || !LineOperationPending() || !unservedSince_) {
