@@ -17,7 +17,6 @@ namespace {
 constexpr size_t kKeptHelpers = 4;
 constexpr auto kUnservedGrace = std::chrono::milliseconds(2);
 
-
 }  // namespace
 
 // Lets the thread that waits for a pending read or event wait take arriving bytes off the

@@ -64,11 +64,11 @@ TEST(ConsoleUnderWine, AnswersTheSimulatorAndShowsItOnTheScreen) {
   funcp::ExePath = folder.Path().string() + "\\";
   TempFolder::Write(folder.File("Main.Ini"), "[ComPort1]\nPort=" + port + "\n");
   std::string boxes;
-  funcp::SetMessageBoxHook([&](const std::string& text, const std::string&, uint32_t,
-                               const std::string& details) {
-    boxes += text + " " + details + "\n";
-    return funcp::IDOK;
-  });
+  funcp::SetMessageBoxHook(
+      [&](const std::string& text, const std::string&, uint32_t, const std::string& details) {
+        boxes += text + " " + details + "\n";
+        return funcp::IDOK;
+      });
 
   console::TVex_ComTestF window;
   window.show();
@@ -76,8 +76,7 @@ TEST(ConsoleUnderWine, AnswersTheSimulatorAndShowsItOnTheScreen) {
       << window.PanelText(0).toStdString() << boxes;
   window.EdtData()->setText(QStringLiteral("01WHO"));
   window.BbtSend()->click();
-  ASSERT_TRUE(ServeUntil([&] { return Logged(window, "[Rcv] => 01WHO,SIM-TC100,V1.0"); }))
-      << boxes;
+  ASSERT_TRUE(ServeUntil([&] { return Logged(window, "[Rcv] => 01WHO,SIM-TC100,V1.0"); })) << boxes;
   EXPECT_EQ(boxes, "");
   ASSERT_TRUE(ServeUntil([&] { return window.Memo1()->ShownLines().size() == 2; }));
   window.repaint();
